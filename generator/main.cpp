@@ -1,0 +1,57 @@
+// Ventrim: writes a C header carrying a fresh build stamp.
+//
+// Exit status: 0 once the header is written completely, 1 when it cannot be
+// opened or written, 2 when the command line does not hold exactly one path.
+
+#include <cstdio>
+#include <string>
+
+#include "build_stamp.h"
+#include "stamp_header.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFileError = 1;
+constexpr int kExitUsage = 2;
+
+void printUsage(int argc, char** argv) {
+    std::fputs("Ventrim <headerFileName>\nArguments provided:\n", stdout);
+    for (int i = 0; i < argc; ++i) std::printf("- %s\n", argv[i]);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace ventrim;
+
+    BuildStamp stamp;
+    createCodeGuid(stamp);
+    queryUserName(stamp);
+
+    std::fputs("Ventrim Rev 1.0 ", stdout);
+    std::fputs(kAttribution, stdout);
+    std::fputc('\n', stdout);
+    if (argc != 2) {
+        printUsage(argc, argv);
+        return kExitUsage;
+    }
+    const std::string headerFileName = argv[1];
+
+    readCompileTime(stamp);
+    // The banner goes out before the header is written, also when the header
+    // path is this process's own standard output.
+    std::fflush(stdout);
+
+    switch (writeStampHeader(headerFileName, stamp)) {
+        case WriteResult::ok:
+            return kExitOk;
+        case WriteResult::openFailed:
+            std::printf("Can't open: %s \n", headerFileName.c_str());
+            return kExitFileError;
+        case WriteResult::writeFailed:
+            break;
+    }
+    std::printf("Can't write: %s \n", headerFileName.c_str());
+    return kExitFileError;
+}

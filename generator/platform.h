@@ -1,0 +1,42 @@
+// The few OS services the tool needs. One implementation per platform
+// (platform_posix.cpp, platform_win32.cpp), chosen by the build.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace ventrim {
+
+enum class WriteResult {
+    ok,
+    openFailed,   // the path cannot be opened for writing
+    writeFailed,  // opened, but the new contents could not be stored completely
+};
+
+namespace platform {
+
+// A fresh UUID in the platform's layout. Never fails: when the OS generator
+// is unavailable, falls back to a weaker but still per-run unique source.
+std::array<std::uint8_t, 16> createUuid();
+
+// Name of the account the process runs as, untruncated; on POSIX the decimal
+// user id when the id has no account entry, on Windows empty on failure.
+std::string accountName();
+
+// Seconds since 1970-01-01 00:00:00 UTC.
+std::int64_t clockSeconds();
+
+// Converts a clock reading to local broken-down time; false if the runtime
+// rejects it.
+bool toLocalTime(std::int64_t seconds, std::tm& local);
+
+// Replaces the file at path with contents ('\n' line ends; converted to the
+// platform's text line end). A regular file is replaced atomically: readers see
+// the old or the new contents, never a mix, and a failure leaves the old file
+// as it was.
+WriteResult replaceFile(const std::string& path, const std::string& contents);
+
+}  // namespace platform
+}  // namespace ventrim

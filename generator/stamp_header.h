@@ -1,0 +1,28 @@
+// The stamp header: a fourteen-line C header carrying one BuildStamp.
+#pragma once
+
+#include <string>
+
+#include "build_stamp.h"
+#include "platform.h"
+
+namespace ventrim {
+
+// Text that follows the tool's name in the banner and in the header comment.
+extern const char* const kAttribution;
+
+// The path as it goes into the header comment: "*/" and "/*" are broken up as
+// "*\/" and "/\*" so the comment can neither end early nor nest.
+std::string commentSafePath(const std::string& path);
+
+// The user name as it goes between the double quotes of a C string literal:
+// '"' and '\' get a backslash, control bytes become three-digit octal escapes.
+std::string stringLiteralBody(const std::string& text);
+
+// The complete header, with '\n' line ends. Pure: same inputs, same bytes.
+std::string formatStampHeader(const std::string& headerFileName, const BuildStamp& stamp);
+
+// Writes the header for stamp to headerFileName, replacing any earlier one.
+WriteResult writeStampHeader(const std::string& headerFileName, const BuildStamp& stamp);
+
+}  // namespace ventrim
