@@ -1,0 +1,255 @@
+// End to end: the built tool run as a process, as a build runs it.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+#include "tool_runner.h"
+
+namespace {
+
+const std::string kBanner = "Ventrim Rev 1.0 - build stamps for C and C++";
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    const std::string end = eol();
+    for (std::size_t at = 0, next; at < text.size(); at = next + end.size()) {
+        next = text.find(end, at);
+        if (next == std::string::npos) return lines.push_back(text.substr(at) + "<no line end>"), lines;
+        lines.push_back(text.substr(at, next - at));
+    }
+    return lines;
+}
+
+// Checks the header's fixed lines and shapes; returns its lines.
+std::vector<std::string> expectHeader(const std::string& content, const std::string& pathInComment) {
+    const auto l = splitLines(content);
+    EXPECT_EQ(l.size(), 14u) << content;
+    if (l.size() != 14) return l;
+    EXPECT_EQ(l[1], " * " + pathInComment + " ");
+    EXPECT_EQ(l[6], "#ifndef VENTRIM_H");
+    EXPECT_EQ(l[9].size(), std::strlen("#define CODE_GUID {0x00,0x00,0x00,0x00,0x00,0x00,0x00,0x00}"));
+    EXPECT_EQ(l[10].size(), std::strlen("#define COMPILE_TIME_DATE_STR \"Fri Nov 03 08:26:40 2023\""));
+    EXPECT_EQ(l[11].size(), std::strlen("#define COMPILE_TIME_DATE_INT 0x6553F100"));
+    EXPECT_EQ(l[13], "#endif");
+    return l;
+}
+
+bool isCompleteHeader(const std::string& content) {
+    return content.rfind("/*", 0) == 0 && splitLines(content).size() == 14 &&
+           content.size() > 7 && content.compare(content.size() - 6 - eol().size(), std::string::npos, "#endif" + eol()) == 0;
+}
+
+std::vector<std::string> listDir(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d)) {
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+        }
+        closedir(d);
+    }
+    return names;
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+#define SKIP_ON_WINDOWS() \
+    if (windowsTool()) GTEST_SKIP() << "POSIX file-system behaviour"
+
+}  // namespace
+
+TEST(Cli, WrongArgumentCountPrintsUsageAndArgumentsLiterally) {
+    const std::string dir = freshDir("usage");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, std::vector<std::string>{"a%sb.h", "", "-x"}}) {
+        const RunResult r = runTool(args, at(dir));
+        EXPECT_EQ(r.status, 2);
+        auto l = splitLines(r.out);
+        ASSERT_EQ(l.size(), 4 + args.size()) << r.out;
+        EXPECT_EQ(l[0], kBanner);
+        EXPECT_EQ(l[1], "Ventrim <headerFileName>");
+        EXPECT_EQ(l[2], "Arguments provided:");
+        EXPECT_NE(l[3].find("ventrim"), std::string::npos) << "listing starts with the program path";
+        for (std::size_t i = 0; i < args.size(); ++i) EXPECT_EQ(l[4 + i], "- " + args[i]);
+    }
+    EXPECT_TRUE(listDir(dir).empty());
+}
+
+TEST(Cli, WritesTheHeaderAndReplacesAnyEarlierFileCompletely) {
+    const std::string dir = freshDir("write");
+    // A 300-byte relative path, through nested folders.
+    std::string path;
+    for (int i = 0; i < 5; ++i) {
+        path += std::string(55, static_cast<char>('a' + i)) + "/";
+        mkdir((dir + "/" + path).c_str(), 0777);
+    }
+    path += std::string(300 - path.size() - 2, 'z') + ".h";
+    writeFile(dir + "/" + path, std::string(20000, 'x'));
+
+    const RunResult r = runTool({path}, at(dir));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kBanner + eol());
+    const auto l = expectHeader(readFile(dir + "/" + path), path);
+    if (!windowsTool() && l.size() == 14) {
+        const passwd* pw = getpwuid(geteuid());
+        EXPECT_EQ(l[12], "#define USER_NAME \"" + std::string(pw ? pw->pw_name : std::to_string(geteuid())) + "\"");
+    }
+}
+
+TEST(Cli, EachRunHasAFreshGuid) {
+    const std::string dir = freshDir("guid");
+    std::string guids[2];
+    for (auto& g : guids) {
+        ASSERT_EQ(runTool({"g.h"}, at(dir)).status, 0);
+        const auto l = expectHeader(readFile(dir + "/g.h"), "g.h");
+        ASSERT_EQ(l.size(), 14u);
+        g = l[9];
+        const unsigned byte8 = static_cast<unsigned>(std::stoul(g.substr(std::strlen("#define CODE_GUID {")), nullptr, 16));
+        EXPECT_GE(byte8, 0x80u) << g;
+        EXPECT_LE(byte8, 0xBFu) << g;
+    }
+    EXPECT_NE(guids[0], guids[1]);
+}
+
+TEST(Cli, DateTextAndIntegerAgreeWithTheClockInTheLocalZone) {
+    if (windowsTool()) GTEST_SKIP() << "the Windows runtime takes its zone from the host, not TZ";
+    const std::string dir = freshDir("clock");
+    for (const auto& [tz, offset] : {std::pair<std::string, long>{"UTC0", 0}, {"IST-5:30", 5 * 3600 + 1800}}) {
+        const std::time_t before = std::time(nullptr);
+        ASSERT_EQ(runTool({"t.h"}, at(dir, {"TZ=" + tz})).status, 0);
+        const std::time_t after = std::time(nullptr);
+        const auto l = expectHeader(readFile(dir + "/t.h"), "t.h");
+        ASSERT_EQ(l.size(), 14u);
+        const auto stamp = static_cast<std::time_t>(std::stoul(l[11].substr(l[11].size() - 8), nullptr, 16));
+        EXPECT_GE(stamp, before & 0xFFFFFFFF);
+        EXPECT_LE(stamp, after & 0xFFFFFFFF);
+        const std::time_t shifted = stamp + offset;
+        std::tm local{};
+        gmtime_r(&shifted, &local);
+        char expected[32];
+        std::strftime(expected, sizeof expected, "%a %b %d %H:%M:%S %Y", &local);
+        EXPECT_EQ(l[10], "#define COMPILE_TIME_DATE_STR \"" + std::string(expected) + "\"") << tz;
+    }
+}
+
+TEST(Cli, PathsThatCannotBeOpenedAreReportedAndLeftAlone) {
+    const std::string dir = freshDir("open");
+    mkdir((dir + "/sub").c_str(), 0777);
+    mkdir((dir + "/locked").c_str(), 0555);
+    writeFile(dir + "/readonly.h", "keep");
+    chmod((dir + "/readonly.h").c_str(), 0444);
+    struct Case {
+        std::string path;
+        bool asNobody;
+    };
+    std::vector<Case> cases{{"missing/x.h", false}, {"a%sb/x.h", false}, {"sub", false}, {"", false}};
+    if (!windowsTool()) cases.insert(cases.end(), {{"sub/", false}, {"locked/x.h", true}, {"readonly.h", true}});
+    for (const Case& c : cases) {
+        const RunResult r = runTool({c.path}, at(dir, {}, c.asNobody));
+        EXPECT_EQ(r.status, 1) << c.path;
+        EXPECT_EQ(r.out, kBanner + eol() + "Can't open: " + c.path + " " + eol()) << c.path;
+    }
+    EXPECT_EQ(readFile(dir + "/readonly.h"), "keep");
+    EXPECT_EQ(listDir(dir + "/sub").size() + listDir(dir + "/locked").size(), 0u);
+}
+
+TEST(Cli, FailedWriteReportsAndKeepsTheOldHeader) {
+    SKIP_ON_WINDOWS();
+    const std::string dir = freshDir("full");
+    const RunResult full = runTool({"/dev/full"}, at(dir));
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.out, kBanner + "\nCan't write: /dev/full \n");
+
+    // A file-size limit stands in for a full disk.
+    ASSERT_EQ(runTool({"old.h"}, at(dir)).status, 0);
+    const std::string old = readFile(dir + "/old.h");
+    const RunResult r = runTool({"old.h"}, at(dir, {}, false, 100));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, kBanner + "\nCan't write: old.h \n");
+    EXPECT_EQ(readFile(dir + "/old.h"), old);
+    EXPECT_EQ(listDir(dir), std::vector<std::string>{"old.h"});
+}
+
+TEST(Cli, KeepsLinksAndPermissionsAsAPlainCreateWould) {
+    SKIP_ON_WINDOWS();
+    const std::string dir = freshDir("links");
+    mkdir((dir + "/real").c_str(), 0777);
+    ASSERT_EQ(symlink("real/stamp.h", (dir + "/link.h").c_str()), 0);  // dangling until the first run
+    for (int run = 0; run < 2; ++run) ASSERT_EQ(runTool({"link.h"}, at(dir)).status, 0);
+    struct stat st {};
+    ASSERT_EQ(lstat((dir + "/link.h").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    expectHeader(readFile(dir + "/real/stamp.h"), "link.h");
+    EXPECT_EQ(listDir(dir + "/real"), std::vector<std::string>{"stamp.h"});
+
+    RunOptions opt = at(dir);
+    opt.umask = 027;
+    ASSERT_EQ(runTool({"new.h"}, opt).status, 0);
+    EXPECT_EQ(modeOf(dir + "/new.h"), 0640u);
+    writeFile(dir + "/kept.h", "");
+    chmod((dir + "/kept.h").c_str(), 0604);
+    ASSERT_EQ(runTool({"kept.h"}, opt).status, 0);
+    EXPECT_EQ(modeOf(dir + "/kept.h"), 0604u);
+
+    // A writable header in a folder we may not add to is still written.
+    mkdir((dir + "/fixed").c_str(), 0777);
+    writeFile(dir + "/fixed/h.h", "");
+    chmod((dir + "/fixed/h.h").c_str(), 0666);
+    chmod((dir + "/fixed").c_str(), 0555);
+    EXPECT_EQ(runTool({"fixed/h.h"}, at(dir, {}, true)).status, 0);
+    expectHeader(readFile(dir + "/fixed/h.h"), "fixed/h.h");
+}
+
+TEST(Cli, DevicesAndPipesAreWrittenInPlace) {
+    SKIP_ON_WINDOWS();
+    const RunResult r = runTool({"/dev/stdout"});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.out.rfind(kBanner + "\n", 0), 0u);
+    expectHeader(r.out.substr(kBanner.size() + 1), "/dev/stdout");
+
+    const std::string fifo = freshDir("fifo") + "/pipe.h";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    std::string received;
+    std::thread reader([&] { received = readFile(fifo); });
+    EXPECT_EQ(runTool({fifo}).status, 0);
+    reader.join();
+    expectHeader(received, fifo);
+}
+
+TEST(Cli, ParallelWritersNeverExposeAPartialHeader) {
+    const std::string dir = freshDir("parallel");
+    ASSERT_EQ(runTool({"p.h"}, at(dir)).status, 0);
+    const int runsEach = windowsTool() ? 4 : 40;
+    std::atomic<int> writersLeft{3};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < 3; ++w) {
+        writers.emplace_back([&] {
+            for (int i = 0; i < runsEach; ++i) failures += runTool({"p.h"}, at(dir)).status != 0;
+            --writersLeft;
+        });
+    }
+    int reads = 0;
+    int partial = 0;
+    while (writersLeft > 0 || reads == 0) {
+        partial += !isCompleteHeader(readFile(dir + "/p.h"));
+        ++reads;
+    }
+    for (auto& t : writers) t.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(partial, 0) << "of " << reads << " reads";
+    EXPECT_EQ(listDir(dir), std::vector<std::string>{"p.h"});
+}

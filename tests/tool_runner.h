@@ -1,0 +1,110 @@
+// Runs the built tool as a build would: a child process with its own working
+// directory, environment and limits, capturing standard output and the exit
+// status. VENTRIM_TOOL holds the command that starts the tool (a launcher such
+// as wine may come first); VENTRIM_TOOL_WINDOWS=1 says it is the Windows build.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+struct RunOptions {
+    std::string cwd = ".";
+    std::vector<std::string> env;  // "NAME=value" added to the inherited ones
+    bool asNobody = false;         // when running as root, drop to uid/gid 65534
+    long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes
+    int umask = 022;
+};
+
+inline RunOptions at(const std::string& cwd, std::vector<std::string> env = {}, bool asNobody = false,
+                     long fileSizeLimit = -1) {
+    RunOptions o;
+    o.cwd = cwd;
+    o.env = std::move(env);
+    o.asNobody = asNobody;
+    o.fileSizeLimit = fileSizeLimit;
+    return o;
+}
+
+struct RunResult {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;
+};
+
+inline std::vector<std::string> toolCommand() {
+    std::vector<std::string> words;
+    std::istringstream in(std::getenv("VENTRIM_TOOL") ? std::getenv("VENTRIM_TOOL") : "");
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
+inline bool windowsTool() {
+    const char* v = std::getenv("VENTRIM_TOOL_WINDOWS");
+    return v != nullptr && std::string(v) == "1";
+}
+
+// The line end the tool writes, to standard output and to the header.
+inline std::string eol() { return windowsTool() ? "\r\n" : "\n"; }
+
+inline pid_t startTool(const std::vector<std::string>& args, const RunOptions& opt, int outFd) {
+    std::vector<std::string> words = toolCommand();
+    words.insert(words.end(), args.begin(), args.end());
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    for (const auto& e : opt.env) putenv(const_cast<char*>(e.c_str()));
+    dup2(outFd, 1);
+    umask(static_cast<mode_t>(opt.umask));
+    if (opt.fileSizeLimit >= 0) {
+        const rlimit lim{static_cast<rlim_t>(opt.fileSizeLimit), static_cast<rlim_t>(opt.fileSizeLimit)};
+        setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    if (opt.asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+    if (chdir(opt.cwd.c_str()) != 0) _exit(126);
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
+
+inline int waitTool(pid_t pid) {
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+inline RunResult runTool(const std::vector<std::string>& args, const RunOptions& opt = {}) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = startTool(args, opt, fds[1]);
+    close(fds[1]);
+    RunResult r;
+    char buf[4096];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) r.out.append(buf, static_cast<std::size_t>(n));
+    close(fds[0]);
+    r.status = waitTool(pid);
+    return r;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A fresh empty directory, world-writable so that a test may drop privileges.
+inline std::string freshDir(const std::string& name) {
+    const std::string dir = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
+                            "/ventrim-test-" + std::to_string(getpid()) + "-" + name;
+    std::system(("rm -rf '" + dir + "'").c_str());
+    mkdir(dir.c_str(), 0777);
+    chmod(dir.c_str(), 0777);
+    return dir;
+}
