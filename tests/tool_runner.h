@@ -1,10 +1,11 @@
 // Runs the built tool as a build would: a child process with its own working
 // directory, environment and limits, capturing standard output and the exit
 // status. VENTRIM_TOOL holds the command that starts the tool (a launcher such
-// as wine may come first); VENTRIM_TOOL_WINDOWS=1 says it is the Windows build.
+// as wine may come first); a command ending in ".exe" runs the Windows build.
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -47,8 +48,10 @@ inline std::vector<std::string> toolCommand() {
 }
 
 inline bool windowsTool() {
-    const char* v = std::getenv("VENTRIM_TOOL_WINDOWS");
-    return v != nullptr && std::string(v) == "1";
+    const auto words = toolCommand();
+    const std::string exe = ".exe";
+    return !words.empty() && words.back().size() > exe.size() &&
+           words.back().compare(words.back().size() - exe.size(), exe.size(), exe) == 0;
 }
 
 // The line end the tool writes, to standard output and to the header.
@@ -68,6 +71,8 @@ inline pid_t startTool(const std::vector<std::string>& args, const RunOptions& o
     if (opt.fileSizeLimit >= 0) {
         const rlimit lim{static_cast<rlim_t>(opt.fileSizeLimit), static_cast<rlim_t>(opt.fileSizeLimit)};
         setrlimit(RLIMIT_FSIZE, &lim);
+        // Wine would die of the signal; Windows has none, only a failed write.
+        if (windowsTool()) signal(SIGXFSZ, SIG_IGN);
     }
     if (opt.asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
     if (chdir(opt.cwd.c_str()) != 0) _exit(126);

@@ -1,0 +1,171 @@
+// OS services on Windows.
+#include <windows.h>
+#include <ntsecapi.h>
+#include <rpc.h>
+
+#include <cwchar>
+#include <cstring>
+#include <ctime>
+
+#include "build_stamp.h"
+#include "platform.h"
+
+namespace ventrim::platform {
+
+namespace {
+
+// Paths are ANSI bytes; the wide API with a \\?\ prefix lifts the 260-character
+// limit that the ANSI calls keep.
+std::wstring widePath(const std::string& path) {
+    std::wstring wide(path.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), &wide[0],
+                                      static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    if (wide.size() < 240 || wide.compare(0, 4, L"\\\\?\\") == 0) return wide;
+    std::wstring full(32768, L'\0');
+    const DWORD len = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (len == 0 || len >= full.size()) return wide;
+    full.resize(len);
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+std::size_t directoryLength(const std::wstring& path) {
+    const auto sep = path.find_last_of(L"\\/:");
+    return sep == std::wstring::npos ? 0 : sep + 1;
+}
+
+// Text mode: every line end becomes CR LF.
+std::string withCrLf(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (const char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+bool writeAll(HANDLE file, const std::string& data) {
+    const char* p = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        DWORD written = 0;
+        const DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
+        if (!WriteFile(file, p, chunk, &written, nullptr) || written == 0) return false;
+        p += written;
+        left -= written;
+    }
+    return true;
+}
+
+WriteResult writeAndClose(HANDLE file, const std::string& data) {
+    const bool written = writeAll(file, data);
+    const bool closed = CloseHandle(file) != 0;
+    return written && closed ? WriteResult::ok : WriteResult::writeFailed;
+}
+
+// What a plain fopen(path, "w") would do: for devices, and for a writable file
+// in a folder where no temporary file can be made.
+WriteResult writeInPlace(const std::wstring& path, const std::string& data) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return WriteResult::openFailed;
+    return writeAndClose(file, data);
+}
+
+bool isDevice(const std::wstring& path) {
+    const HANDLE probe = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    const bool device = GetFileType(probe) != FILE_TYPE_DISK;
+    CloseHandle(probe);
+    return device;
+}
+
+// Another process (a compiler, a virus scanner, an indexer) may hold the header
+// open for a moment; wait for it rather than fail the build at once.
+bool moveIntoPlace(const std::wstring& from, const std::wstring& to) {
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+        const DWORD error = GetLastError();
+        const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                          error == ERROR_LOCK_VIOLATION;
+        if (!busy || attempt == 100) return false;  // about two seconds in all
+        Sleep(20);
+    }
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 16> createUuid() {
+    std::array<std::uint8_t, 16> bytes{};
+    UUID uuid{};
+    const RPC_STATUS status = UuidCreate(&uuid);
+    if (status == RPC_S_OK || status == RPC_S_UUID_LOCAL_ONLY) {
+        static_assert(sizeof uuid == 16, "a UUID is 16 bytes");
+        std::memcpy(bytes.data(), &uuid, sizeof uuid);
+        return bytes;
+    }
+    // The RPC generator failed: take the system's random bytes, or as a last
+    // resort a mix of the clocks and the process id, which still differs per run.
+    if (!RtlGenRandom(bytes.data(), static_cast<ULONG>(bytes.size()))) {
+        LARGE_INTEGER counter{};
+        QueryPerformanceCounter(&counter);
+        std::uint64_t state =
+            static_cast<std::uint64_t>(counter.QuadPart) ^ GetTickCount64() << 20 ^ GetCurrentProcessId();
+        for (std::size_t i = 0; i < bytes.size(); i += 4) {
+            state = state * 6364136223846793005u + 1442695040888963407u;
+            const auto r = static_cast<std::uint32_t>(state >> 32);
+            std::memcpy(&bytes[i], &r, 4);
+        }
+    }
+    markVersion4(bytes);
+    return bytes;
+}
+
+std::string accountName() {
+    char name[kMaxUserNameBytes + 1] = {};
+    DWORD size = sizeof name;
+    return GetUserNameA(name, &size) ? std::string(name) : std::string();
+}
+
+std::int64_t clockSeconds() { return static_cast<std::int64_t>(_time64(nullptr)); }
+
+bool toLocalTime(std::int64_t seconds, std::tm& local) {
+    const __time64_t t = seconds;
+    return _localtime64_s(&local, &t) == 0;
+}
+
+WriteResult replaceFile(const std::string& path, const std::string& contents) {
+    if (path.empty()) return WriteResult::openFailed;
+    const std::wstring target = widePath(path);
+    const std::string data = withCrLf(contents);
+    if (isDevice(target)) return writeInPlace(target, data);
+
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) return WriteResult::openFailed;
+    if (!exists && GetLastError() != ERROR_FILE_NOT_FOUND) return WriteResult::openFailed;
+    const std::size_t dirLength = directoryLength(target);
+    if (dirLength == target.size()) return WriteResult::openFailed;  // ends in a separator
+
+    // The temporary name: the header's own, dotted and suffixed, in its folder.
+    std::wstring temp;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        const auto salt = createUuid();
+        wchar_t suffix[16];
+        std::swprintf(suffix, 16, L".%02x%02x%02x%02x.tmp", salt[8], salt[9], salt[10], salt[11]);
+        temp = target.substr(0, dirLength) + L"." + target.substr(dirLength, 200) + suffix;
+        file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    if (file == INVALID_HANDLE_VALUE) return exists ? writeInPlace(target, data) : WriteResult::openFailed;
+
+    if (writeAndClose(file, data) == WriteResult::ok && moveIntoPlace(temp, target)) return WriteResult::ok;
+    DeleteFileW(temp.c_str());
+    return WriteResult::writeFailed;
+}
+
+}  // namespace ventrim::platform
