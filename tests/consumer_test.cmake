@@ -1,0 +1,40 @@
+# Builds the consumer project twice against Ventrim and checks that the second
+# build carries a new stamp, no earlier than the first.
+#   cmake -DMODE=install|subdir -DGENERATOR=<gen> -DVENTRIM_BUILD_DIR=<dir>
+#         -DVENTRIM_SOURCE_DIR=<dir> -DWORK_DIR=<dir> -P consumer_test.cmake
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE "${WORK_DIR}")
+if(MODE STREQUAL "install")
+  run("${CMAKE_COMMAND}" --install "${VENTRIM_BUILD_DIR}" --prefix "${WORK_DIR}/prefix")
+  set(use_ventrim "-DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix")
+else()
+  set(use_ventrim "-DVENTRIM_SOURCE_DIR=${VENTRIM_SOURCE_DIR}")
+endif()
+run("${CMAKE_COMMAND}" -S "${VENTRIM_SOURCE_DIR}/tests/consumer" -B "${WORK_DIR}/build" -G "${GENERATOR}"
+    ${use_ventrim})
+
+foreach(n 1 2)
+  run("${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
+  run("${WORK_DIR}/build/consumer")
+  message(STATUS "build ${n}:\n${out}")
+  foreach(key guid int date)
+    if(NOT out MATCHES "${key}=([^\n]+)")
+      message(FATAL_ERROR "no ${key} in the consumer's output")
+    endif()
+    set(${key}${n} "${CMAKE_MATCH_1}")
+  endforeach()
+endforeach()
+
+if(guid1 STREQUAL guid2)
+  message(FATAL_ERROR "the second build kept the first one's stamp (${guid1})")
+endif()
+if(int2 LESS int1 OR date2 STRLESS date1)
+  message(FATAL_ERROR "the second stamp (${int2}, ${date2}) is earlier than the first (${int1}, ${date1})")
+endif()
