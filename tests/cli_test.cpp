@@ -21,7 +21,10 @@ std::vector<std::string> splitLines(const std::string& text) {
     const std::string end = eol();
     for (std::size_t at = 0, next; at < text.size(); at = next + end.size()) {
         next = text.find(end, at);
-        if (next == std::string::npos) return lines.push_back(text.substr(at) + "<no line end>"), lines;
+        if (next == std::string::npos) {
+            lines.push_back(text.substr(at) + "<no line end>");
+            break;
+        }
         lines.push_back(text.substr(at, next - at));
     }
     return lines;
