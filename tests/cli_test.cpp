@@ -258,3 +258,29 @@ TEST(Cli, ParallelWritersNeverExposeAPartialHeader) {
     EXPECT_EQ(partial, 0) << "of " << reads << " reads";
     EXPECT_EQ(listDir(dir), std::vector<std::string>{"p.h"});
 }
+
+// A compiler or virus scanner may hold the header open for a moment, which on
+// Windows blocks its replacement: the tool waits for it, but not for long.
+TEST(Cli, WaitsBrieflyForAnotherProcessHoldingTheHeader) {
+    if (!windowsTool()) GTEST_SKIP() << "only Windows locks an open file against replacement";
+    const std::string dir = freshDir("held");
+    ASSERT_EQ(runTool({"h.h"}, at(dir)).status, 0);
+    std::vector<std::string> holder = toolCommand();
+    holder.back() = holder.back().substr(0, holder.back().rfind('/') + 1) + "hold_file.exe";
+    holder.push_back("h.h");
+    for (const auto& [milliseconds, status] : {std::pair<std::string, int>{"800", 0}, {"4000", 1}}) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        std::vector<std::string> words = holder;
+        words.push_back(milliseconds);
+        const pid_t pid = startCommand(words, at(dir), fds[1]);
+        close(fds[1]);
+        char held[4] = {};
+        ASSERT_EQ(read(fds[0], held, sizeof held), 4) << "the holder did not start";
+        EXPECT_EQ(runTool({"h.h"}, at(dir)).status, status) << "held for " << milliseconds << " ms";
+        EXPECT_EQ(waitTool(pid), 0);
+        close(fds[0]);
+        EXPECT_TRUE(isCompleteHeader(readFile(dir + "/h.h")));
+        EXPECT_EQ(listDir(dir), std::vector<std::string>{"h.h"});
+    }
+}

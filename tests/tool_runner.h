@@ -57,9 +57,8 @@ inline bool windowsTool() {
 // The line end the tool writes, to standard output and to the header.
 inline std::string eol() { return windowsTool() ? "\r\n" : "\n"; }
 
-inline pid_t startTool(const std::vector<std::string>& args, const RunOptions& opt, int outFd) {
-    std::vector<std::string> words = toolCommand();
-    words.insert(words.end(), args.begin(), args.end());
+// Starts words as a child process with standard output on outFd.
+inline pid_t startCommand(std::vector<std::string> words, const RunOptions& opt, int outFd) {
     const pid_t pid = fork();
     if (pid != 0) return pid;
     std::vector<char*> argv;
@@ -78,6 +77,12 @@ inline pid_t startTool(const std::vector<std::string>& args, const RunOptions& o
     if (chdir(opt.cwd.c_str()) != 0) _exit(126);
     execvp(argv[0], argv.data());
     _exit(127);
+}
+
+inline pid_t startTool(const std::vector<std::string>& args, const RunOptions& opt, int outFd) {
+    std::vector<std::string> words = toolCommand();
+    words.insert(words.end(), args.begin(), args.end());
+    return startCommand(words, opt, outFd);
 }
 
 inline int waitTool(pid_t pid) {
