@@ -59,18 +59,6 @@ TEST(UserName, ClampedTo79BytesOnACharacterBoundary) {
     EXPECT_EQ(clampUserName(std::string(78, 'a') + "\xC3\xA9xyz"), std::string(78, 'a'));
 }
 
-TEST(Uuid, Version4AndVariantBitsWhateverTheRandomBytes) {
-    for (const std::uint8_t fill : {0x00, 0xFF, 0x5A}) {
-        std::array<std::uint8_t, 16> u;
-        u.fill(fill);
-        markVersion4(u);
-        EXPECT_EQ(u[6] >> 4, 4);
-        EXPECT_GE(u[8], 0x80);
-        EXPECT_LE(u[8], 0xBF);
-        EXPECT_EQ(u[9], fill);
-    }
-}
-
 TEST(Escaping, CommentBreaksUpOpenersAndClosersOnly) {
     EXPECT_EQ(commentSafePath("include/stamp.h"), "include/stamp.h");
     EXPECT_EQ(commentSafePath("a*/b"), "a*\\/b");
