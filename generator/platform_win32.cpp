@@ -156,7 +156,7 @@ WriteResult replaceFile(const std::string& path, const std::string& contents) {
     for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
         const auto salt = createUuid();
         wchar_t suffix[16];
-        std::swprintf(suffix, 16, L".%02x%02x%02x%02x.tmp", salt[8], salt[9], salt[10], salt[11]);
+        std::swprintf(suffix, 16, L".%02x%02x%02x%02x.tmp", salt[12], salt[13], salt[14], salt[15]);
         temp = target.substr(0, dirLength) + L"." + target.substr(dirLength, 200) + suffix;
         file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
