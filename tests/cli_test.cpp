@@ -106,10 +106,17 @@ TEST(Cli, WritesTheHeaderAndReplacesAnyEarlierFileCompletely) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, kBanner + eol());
     const auto l = expectHeader(readFile(dir + "/" + hostPath), path);
-    if (!windowsTool() && l.size() == 14) {
-        const passwd* pw = getpwuid(geteuid());
-        EXPECT_EQ(l[12], "#define USER_NAME \"" + std::string(pw ? pw->pw_name : std::to_string(geteuid())) + "\"");
-    }
+    if (windowsTool() || l.size() != 14) return;
+    const passwd* pw = getpwuid(geteuid());
+    EXPECT_EQ(l[12], "#define USER_NAME \"" + std::string(pw ? pw->pw_name : std::to_string(geteuid())) + "\"");
+
+    // An id with no account entry, as containers hand out, is named by its number.
+    constexpr uid_t kNoAccount = 54321;
+    if (geteuid() != 0 || getpwuid(kNoAccount) != nullptr) return;
+    RunOptions anonymous = at(dir);
+    anonymous.uid = kNoAccount;
+    ASSERT_EQ(runTool({"anonymous.h"}, anonymous).status, 0);
+    EXPECT_EQ(expectHeader(readFile(dir + "/anonymous.h"), "anonymous.h")[12], "#define USER_NAME \"54321\"");
 }
 
 // Each run: a fresh GUID, and a date text and integer that agree with the clock.

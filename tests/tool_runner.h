@@ -21,6 +21,7 @@ struct RunOptions {
     std::string cwd = ".";
     std::vector<std::string> env;  // "NAME=value" added to the inherited ones
     bool asNobody = false;         // when running as root, drop to uid/gid 65534
+    uid_t uid = 0;                 // when running as root and not 0, drop to this uid/gid instead
     long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes
     int umask = 022;
 };
@@ -73,7 +74,8 @@ inline pid_t startCommand(std::vector<std::string> words, const RunOptions& opt,
         // Wine would die of the signal; Windows has none, only a failed write.
         if (windowsTool()) signal(SIGXFSZ, SIG_IGN);
     }
-    if (opt.asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+    const uid_t uid = opt.uid != 0 ? opt.uid : opt.asNobody ? 65534 : 0;
+    if (uid != 0 && geteuid() == 0 && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(126);
     if (chdir(opt.cwd.c_str()) != 0) _exit(126);
     execvp(argv[0], argv.data());
     _exit(127);
