@@ -113,9 +113,7 @@ TEST(Cli, WritesTheHeaderAndReplacesAnyEarlierFileCompletely) {
     // An id with no account entry, as containers hand out, is named by its number.
     constexpr uid_t kNoAccount = 54321;
     if (geteuid() != 0 || getpwuid(kNoAccount) != nullptr) return;
-    RunOptions anonymous = at(dir);
-    anonymous.uid = kNoAccount;
-    ASSERT_EQ(runTool({"anonymous.h"}, anonymous).status, 0);
+    ASSERT_EQ(runTool({"anonymous.h"}, at(dir, {}, kNoAccount)).status, 0);
     EXPECT_EQ(expectHeader(readFile(dir + "/anonymous.h"), "anonymous.h")[12], "#define USER_NAME \"54321\"");
 }
 
@@ -155,16 +153,16 @@ TEST(Cli, PathsThatCannotBeOpenedAreReportedAndLeftAlone) {
     chmod((dir + "/readonly.h").c_str(), 0444);
     struct Case {
         std::string path;
-        bool asNobody;
+        uid_t uid;
     };
-    std::vector<Case> cases{{"missing/x.h", false}, {"a%sb/x.h", false}, {"sub", false}, {"", false}};
+    std::vector<Case> cases{{"missing/x.h", 0}, {"a%sb/x.h", 0}, {"sub", 0}, {"", 0}};
     if (windowsTool()) {
-        cases.push_back({"readonly.h", false});  // the read-only attribute binds every account
+        cases.push_back({"readonly.h", 0});  // the read-only attribute binds every account
     } else {
-        cases.insert(cases.end(), {{"sub/", false}, {"locked/x.h", true}, {"readonly.h", true}});
+        cases.insert(cases.end(), {{"sub/", 0}, {"locked/x.h", kNobody}, {"readonly.h", kNobody}});
     }
     for (const Case& c : cases) {
-        const RunResult r = runTool({c.path}, at(dir, {}, c.asNobody));
+        const RunResult r = runTool({c.path}, at(dir, {}, c.uid));
         EXPECT_EQ(r.status, 1) << c.path;
         EXPECT_EQ(r.out, kBanner + eol() + "Can't open: " + c.path + " " + eol()) << c.path;
     }
@@ -182,7 +180,7 @@ TEST(Cli, FailedWriteReportsAndKeepsTheOldHeader) {
     // A file-size limit stands in for a full disk.
     ASSERT_EQ(runTool({"old.h"}, at(dir)).status, 0);
     const std::string old = readFile(dir + "/old.h");
-    const RunResult r = runTool({"old.h"}, at(dir, {}, false, 100));
+    const RunResult r = runTool({"old.h"}, at(dir, {}, 0, 100));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, kBanner + eol() + "Can't write: old.h " + eol());
     EXPECT_EQ(readFile(dir + "/old.h"), old);
@@ -215,7 +213,7 @@ TEST(Cli, KeepsLinksAndPermissionsAsAPlainCreateWould) {
     writeFile(dir + "/fixed/h.h", "");
     chmod((dir + "/fixed/h.h").c_str(), 0666);
     chmod((dir + "/fixed").c_str(), 0555);
-    EXPECT_EQ(runTool({"fixed/h.h"}, at(dir, {}, true)).status, 0);
+    EXPECT_EQ(runTool({"fixed/h.h"}, at(dir, {}, kNobody)).status, 0);
     expectHeader(readFile(dir + "/fixed/h.h"), "fixed/h.h");
 }
 

@@ -20,18 +20,19 @@
 struct RunOptions {
     std::string cwd = ".";
     std::vector<std::string> env;  // "NAME=value" added to the inherited ones
-    bool asNobody = false;         // when running as root, drop to uid/gid 65534
-    uid_t uid = 0;                 // when running as root and not 0, drop to this uid/gid instead
+    uid_t uid = 0;                 // when running as root and not 0, drop to this uid/gid
     long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes
     int umask = 022;
 };
 
-inline RunOptions at(const std::string& cwd, std::vector<std::string> env = {}, bool asNobody = false,
+constexpr uid_t kNobody = 65534;
+
+inline RunOptions at(const std::string& cwd, std::vector<std::string> env = {}, uid_t uid = 0,
                      long fileSizeLimit = -1) {
     RunOptions o;
     o.cwd = cwd;
     o.env = std::move(env);
-    o.asNobody = asNobody;
+    o.uid = uid;
     o.fileSizeLimit = fileSizeLimit;
     return o;
 }
@@ -74,8 +75,7 @@ inline pid_t startCommand(std::vector<std::string> words, const RunOptions& opt,
         // Wine would die of the signal; Windows has none, only a failed write.
         if (windowsTool()) signal(SIGXFSZ, SIG_IGN);
     }
-    const uid_t uid = opt.uid != 0 ? opt.uid : opt.asNobody ? 65534 : 0;
-    if (uid != 0 && geteuid() == 0 && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(126);
+    if (opt.uid != 0 && geteuid() == 0 && (setgid(opt.uid) != 0 || setuid(opt.uid) != 0)) _exit(126);
     if (chdir(opt.cwd.c_str()) != 0) _exit(126);
     execvp(argv[0], argv.data());
     _exit(127);
