@@ -2,11 +2,14 @@
 //
 // Exit status: 0 once the header is written completely, 1 when it cannot be
 // opened or written, 2 when the command line does not hold exactly one path.
+// Standard output is a report: when it cannot be written (a closed pipe, a
+// size limit) the header is written all the same and the status is its own.
 
 #include <cstdio>
 #include <string>
 
 #include "build_stamp.h"
+#include "platform.h"
 #include "stamp_header.h"
 
 namespace {
@@ -25,6 +28,7 @@ void printUsage(int argc, char** argv) {
 int main(int argc, char** argv) {
     using namespace ventrim;
 
+    platform::initProcess();
     BuildStamp stamp;
     createCodeGuid(stamp);
     queryUserName(stamp);

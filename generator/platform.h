@@ -1,5 +1,6 @@
-// The few OS services the tool needs. One implementation per platform
-// (platform_posix.cpp, platform_win32.cpp), chosen by the build.
+// The few OS services the tool needs. One implementation per platform, chosen
+// by the build: platform_posix.cpp with replace_file_posix.cpp, or
+// platform_win32.cpp.
 #pragma once
 
 #include <array>
@@ -16,6 +17,10 @@ enum class WriteResult {
 };
 
 namespace platform {
+
+// Called first: a standard output that is closed or over a size limit makes a
+// write fail instead of ending the process, so the header is still written.
+void initProcess();
 
 // A fresh UUID in the platform's layout. Never fails: when the OS generator
 // is unavailable, falls back to a weaker but still per-run unique source.
@@ -35,7 +40,8 @@ bool toLocalTime(std::int64_t seconds, std::tm& local);
 // Replaces the file at path with contents ('\n' line ends; converted to the
 // platform's text line end). A regular file is replaced atomically: readers see
 // the old or the new contents, never a mix, and a failure leaves the old file
-// as it was.
+// as it was. The replacement keeps the replaced file's mode and, where the
+// runner may give it, its owner; it is never readable by others before then.
 WriteResult replaceFile(const std::string& path, const std::string& contents);
 
 }  // namespace platform

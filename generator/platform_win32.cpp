@@ -130,6 +130,9 @@ std::string accountName() {
     return GetUserNameA(name, &size) ? std::string(name) : std::string();
 }
 
+// Windows raises no signal for a closed or full standard output.
+void initProcess() {}
+
 std::int64_t clockSeconds() { return static_cast<std::int64_t>(_time64(nullptr)); }
 
 bool toLocalTime(std::int64_t seconds, std::tm& local) {

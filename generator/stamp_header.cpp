@@ -6,39 +6,46 @@ namespace ventrim {
 
 const char* const kAttribution = "- build stamps for C and C++";
 
-std::string commentSafePath(const std::string& path) {
-    std::string out;
-    out.reserve(path.size());
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        out += path[i];
-        const char next = i + 1 < path.size() ? path[i + 1] : '\0';
-        if ((path[i] == '*' && next == '/') || (path[i] == '/' && next == '*')) out += '\\';
-    }
-    return out;
-}
-
-std::string stringLiteralBody(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte == 0x7F) {
-            // Octal, not hex: a hex escape would swallow any hex digit after it.
-            const char escape[] = {'\\', static_cast<char>('0' + (byte >> 6)),
-                                   static_cast<char>('0' + ((byte >> 3) & 7)),
-                                   static_cast<char>('0' + (byte & 7))};
-            out.append(escape, sizeof escape);
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 namespace {
+
+bool isControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
+// Octal, not hex: a hex escape would swallow any hex digit after it.
+void appendOctal(std::string& out, unsigned char byte) {
+    const char escape[] = {'\\', static_cast<char>('0' + (byte >> 6)), static_cast<char>('0' + ((byte >> 3) & 7)),
+                           static_cast<char>('0' + (byte & 7))};
+    out.append(escape, sizeof escape);
+}
+
+// Length of the well-formed UTF-8 sequence that starts at text[at], or 0 if
+// none does (a stray byte, an overlong form, a surrogate, beyond U+10FFFF).
+std::size_t utf8SequenceLength(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned lead = byte(at);
+    std::size_t length = 0;
+    unsigned low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    }
+    if (length == 0 || text.size() - at < length) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if (byte(at + i) < (i == 1 ? low : 0x80) || byte(at + i) > (i == 1 ? high : 0xBF)) return 0;
+    }
+    return length;
+}
+
+// A '?' after a '?' could start a trigraph ("??/" is a backslash).
+bool continuesTrigraph(const std::string& text, std::size_t at) {
+    return text[at] == '?' && at > 0 && text[at - 1] == '?';
+}
 
 // Appends value as `digits` upper-case hexadecimal digits with leading zeros.
 void appendHex(std::string& out, std::uint32_t value, int digits) {
@@ -46,6 +53,46 @@ void appendHex(std::string& out, std::uint32_t value, int digits) {
 }
 
 }  // namespace
+
+std::string commentSafePath(const std::string& path) {
+    std::string out;
+    out.reserve(path.size());
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const char c = path[i];
+        if (isControl(static_cast<unsigned char>(c))) {
+            appendOctal(out, static_cast<unsigned char>(c));
+            continue;
+        }
+        if (continuesTrigraph(path, i)) out += '\\';
+        out += c;
+        const char next = i + 1 < path.size() ? path[i + 1] : '\0';
+        if ((c == '*' && next == '/') || (c == '/' && next == '*')) out += '\\';
+    }
+    return out;
+}
+
+std::string stringLiteralBody(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\' || continuesTrigraph(text, i)) {
+            out += '\\';
+            out += c;
+        } else if (isControl(byte)) {
+            appendOctal(out, byte);
+        } else if (byte < 0x80) {
+            out += c;
+        } else if (const std::size_t length = utf8SequenceLength(text, i)) {
+            out.append(text, i, length);
+            i += length - 1;
+        } else {
+            appendOctal(out, byte);
+        }
+    }
+    return out;
+}
 
 std::string formatStampHeader(const std::string& headerFileName, const BuildStamp& stamp) {
     std::string out;

@@ -11,12 +11,17 @@ namespace ventrim {
 // Text that follows the tool's name in the banner and in the header comment.
 extern const char* const kAttribution;
 
-// The path as it goes into the header comment: "*/" and "/*" are broken up as
-// "*\/" and "/\*" so the comment can neither end early nor nest.
+// The path as it goes into the one-line header comment: "*/" and "/*" are
+// broken up as "*\/" and "/\*" so the comment can neither end early nor nest,
+// a '?' after a '?' gets a backslash so no trigraph can splice lines, and
+// control bytes become three-digit octal escapes so the line stays one line.
 std::string commentSafePath(const std::string& path);
 
-// The user name as it goes between the double quotes of a C string literal:
-// '"' and '\' get a backslash, control bytes become three-digit octal escapes.
+// The user name as it goes between the double quotes of a C string literal,
+// so that the literal compiles to exactly these bytes under any C or C++
+// standard, trigraphs on or off: '"', '\' and a '?' after a '?' get a
+// backslash; control bytes and bytes that are not well-formed UTF-8 become
+// three-digit octal escapes.
 std::string stringLiteralBody(const std::string& text);
 
 // The complete header, with '\n' line ends. Pure: same inputs, same bytes.

@@ -1,0 +1,280 @@
+// How the header replaces a file on Linux and other POSIX systems.
+//
+// The path is resolved once, to a folder descriptor and a name in it, and
+// every later step acts on those. The new contents go to a private temporary
+// file beside the final target, which then takes the mode and owner of the
+// very file it replaces (read from a descriptor on that file) and is renamed
+// over it.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include "platform.h"
+
+namespace ventrim::platform {
+
+namespace {
+
+// A file descriptor that closes itself.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int value) : fd(value) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd >= 0) close(fd);
+    }
+    bool release() {  // closes now, reporting whether that worked
+        const int was = fd;
+        fd = -1;
+        return close(was) == 0;
+    }
+};
+
+bool writeAllAt(int fd, const char* data, std::size_t size, off_t offset) {
+    while (size > 0) {
+        const ssize_t n = pwrite(fd, data, size, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The signals that end a build step (Ctrl-C, make's and CI's kill). While the
+// temporary file exists they remove it before ending the process as they
+// would have; while a file is written in place they wait until it is whole.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+int gTempFolder = -1;
+char gTempName[256];
+volatile std::sig_atomic_t gTempExists = 0;
+
+extern "C" void removeTempAndEnd(int signal) {
+    if (gTempExists) unlinkat(gTempFolder, gTempName, 0);
+    // SA_RESETHAND has restored the default action, which this now takes.
+    raise(signal);
+}
+
+class EndingSignalsHeld {
+public:
+    EndingSignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int s : kEndingSignals) sigaddset(&set, s);
+        sigprocmask(SIG_BLOCK, &set, &saved_);
+    }
+    ~EndingSignalsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+private:
+    sigset_t saved_;
+};
+
+void removeTempOnEndingSignals() {
+    struct sigaction action {};
+    action.sa_handler = removeTempAndEnd;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (const int s : kEndingSignals) {
+        struct sigaction old {};
+        // A signal the caller ignores (nohup) stays ignored.
+        if (sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaction(s, &action, nullptr);
+    }
+}
+
+// Reads a link's target whatever its length: /proc links report a size of 64.
+bool readLink(const std::string& path, std::string& target) {
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t n = readlink(path.c_str(), &buffer[0], buffer.size());
+        if (n < 0) return false;
+        if (static_cast<std::size_t>(n) < buffer.size()) {
+            target.assign(buffer, 0, static_cast<std::size_t>(n));
+            return !target.empty();
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// Follows symbolic links as open() would, so that a link to the header is kept
+// and the file it points to is replaced. Works for dangling links too.
+bool resolveLinks(std::string& path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        std::string target;
+        if (!readLink(path, target)) return false;
+        const auto slash = path.rfind('/');
+        path = target[0] == '/' || slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+    }
+    return false;  // a loop, as ELOOP
+}
+
+// Rewrites a regular file where it stands, for where no new file can take its
+// place, and closes it. The old contents survive a failure: the part beyond
+// the old end is written first and cut off again if that fails; only then are
+// the existing bytes, which need no new space, overwritten.
+WriteResult overwrite(Fd& fd, const std::string& contents) {
+    struct stat st {};
+    bool ok = fstat(fd.fd, &st) == 0;
+    if (ok && !S_ISREG(st.st_mode)) {
+        ok = writeAll(fd.fd, contents.data(), contents.size());
+    } else if (ok) {
+        const std::size_t oldSize = static_cast<std::size_t>(st.st_size);
+        const std::size_t kept = contents.size() < oldSize ? contents.size() : oldSize;
+        const EndingSignalsHeld held;
+        ok = writeAllAt(fd.fd, contents.data() + kept, contents.size() - kept, static_cast<off_t>(kept));
+        if (!ok && ftruncate(fd.fd, st.st_size) != 0) { /* nothing more can be done */ }
+        ok = ok && writeAllAt(fd.fd, contents.data(), kept, 0) &&
+             ftruncate(fd.fd, static_cast<off_t>(contents.size())) == 0;
+    }
+    return fd.release() && ok ? WriteResult::ok : WriteResult::writeFailed;
+}
+
+// What a plain open of path reaches now, rewritten in place.
+WriteResult overwritePath(const std::string& path, const std::string& contents) {
+    Fd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    return fd.fd < 0 ? WriteResult::openFailed : overwrite(fd, contents);
+}
+
+// Errors with which a folder refuses a new entry, or a rename, that a plain
+// open of an existing file would not meet: no write permission on the folder,
+// a sticky folder, a file mounted on its own.
+bool folderRefuses(int error) {
+    return error == EACCES || error == EPERM || error == EROFS || error == EXDEV || error == EBUSY;
+}
+
+// Creates the temporary file beside the target, readable by no one else.
+// Its name is the target's (shortened so it always fits), dotted and suffixed.
+int createTemp(int folder, const std::string& name) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const auto salt = createUuid();
+        std::string temp = "." + name.substr(0, 200) + ".";
+        for (std::size_t i = 12; i < 16; ++i) {
+            temp += "0123456789abcdef"[salt[i] >> 4];
+            temp += "0123456789abcdef"[salt[i] & 0xF];
+        }
+        temp += ".tmp";
+        const EndingSignalsHeld held;
+        const int fd = openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            temp.copy(gTempName, sizeof gTempName - 1);
+            gTempName[temp.size()] = '\0';
+            gTempFolder = folder;
+            gTempExists = 1;
+        }
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+bool removeTemp() {
+    const EndingSignalsHeld held;
+    gTempExists = 0;
+    return unlinkat(gTempFolder, gTempName, 0) == 0;
+}
+
+}  // namespace
+
+WriteResult replaceFile(const std::string& path, const std::string& contents) {
+    if (path.empty()) return WriteResult::openFailed;
+
+    // What a plain open would reach: devices and pipes are written as a stream.
+    struct stat reached {};
+    const bool exists = stat(path.c_str(), &reached) == 0;
+    if (!exists && errno != ENOENT) return WriteResult::openFailed;
+    if (exists && S_ISDIR(reached.st_mode)) return WriteResult::openFailed;
+    if (exists && !S_ISREG(reached.st_mode)) return overwritePath(path, contents);
+
+    // Resolve the links once, to a folder and a name in it.
+    std::string target = path;
+    if (!resolveLinks(target)) return WriteResult::openFailed;
+    const auto slash = target.rfind('/');
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    const std::string folderPath = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    if (name.empty() || name == "." || name == "..") return WriteResult::openFailed;
+    Fd folder(open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folder.fd < 0) return WriteResult::openFailed;
+
+    // The file to replace, opened for writing as a plain open would be (which
+    // also proves that one would succeed) but without following a last link.
+    // Its mode and owner are read from this descriptor, so no other file can
+    // stand in for it. Where the text of a link does not lead where the kernel
+    // goes (a /proc link to a deleted file, a link changed since it was read),
+    // what a plain open reaches is written in place; the file the text names
+    // is not opened.
+    const auto reachedBy = [&](const struct stat& s) { return s.st_dev == reached.st_dev && s.st_ino == reached.st_ino; };
+    Fd old(-1);
+    struct stat st {};
+    if (exists) {
+        if (fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !reachedBy(st)) {
+            return overwritePath(path, contents);
+        }
+        old.fd = openat(folder.fd, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (old.fd < 0) return WriteResult::openFailed;
+        if (fstat(old.fd, &st) != 0 || !reachedBy(st)) return overwritePath(path, contents);
+    } else if (fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        return WriteResult::openFailed;  // only the text leads there, or it appeared meanwhile
+    }
+
+    removeTempOnEndingSignals();
+    const int created = createTemp(folder.fd, name);
+    if (created < 0) {
+        // A writable header in a folder that takes no new entries is rewritten
+        // in place; any other failure leaves the old header as it was.
+        if (!folderRefuses(errno)) return WriteResult::writeFailed;
+        return exists ? overwrite(old, contents) : WriteResult::openFailed;
+    }
+    Fd temp(created);
+    mode_t mode;
+    if (exists) {
+        // Keep the owner where the runner may give it (root may; others may
+        // keep a group they belong to); a set-id bit only with its owner.
+        const bool ownerKept = (st.st_uid == geteuid() && st.st_gid == getegid()) ||
+                               fchown(temp.fd, st.st_uid, st.st_gid) == 0;
+        if (!ownerKept && fchown(temp.fd, static_cast<uid_t>(-1), st.st_gid) != 0) { /* keeps our group */ }
+        mode = st.st_mode & (ownerKept ? 07777 : 0777);
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    const bool written = writeAll(temp.fd, contents.data(), contents.size()) && fchmod(temp.fd, mode) == 0;
+    if (!temp.release() || !written) {
+        removeTemp();
+        return WriteResult::writeFailed;
+    }
+    int renameError = 0;
+    {
+        const EndingSignalsHeld held;
+        if (renameat(folder.fd, gTempName, folder.fd, name.c_str()) == 0) {
+            gTempExists = 0;
+            return WriteResult::ok;
+        }
+        renameError = errno;
+    }
+    removeTemp();
+    if (exists && folderRefuses(renameError)) return overwrite(old, contents);
+    return WriteResult::writeFailed;
+}
+
+}  // namespace ventrim::platform
