@@ -20,12 +20,7 @@ namespace {
 
 std::tm makeTm(int year, int mon, int mday, int hour, int min, int sec, int wday) {
     std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = mon;
-    t.tm_mday = mday;
-    t.tm_hour = hour;
-    t.tm_min = min;
-    t.tm_sec = sec;
+    t.tm_year = year - 1900, t.tm_mon = mon, t.tm_mday = mday, t.tm_hour = hour, t.tm_min = min, t.tm_sec = sec;
     t.tm_wday = wday;
     return t;
 }
@@ -47,25 +42,16 @@ TEST(DateText, EveryNameAndFieldInRangeAndOut) {
         std::tm local;
         const char* text;
     } rows[] = {
-        {makeTm(2023, 0, 1, 0, 0, 0, 0), "Sun Jan 01 00:00:00 2023"},
-        {makeTm(2023, 1, 9, 1, 2, 3, 1), "Mon Feb 09 01:02:03 2023"},
-        {makeTm(2023, 2, 10, 9, 10, 11, 2), "Tue Mar 10 09:10:11 2023"},
-        {makeTm(2023, 3, 30, 10, 59, 59, 3), "Wed Apr 30 10:59:59 2023"},
-        {makeTm(2023, 4, 31, 23, 0, 60, 4), "Thu May 31 23:00:60 2023"},
-        {makeTm(2023, 5, 3, 8, 26, 40, 5), "Fri Jun 03 08:26:40 2023"},
-        {makeTm(1970, 6, 4, 12, 0, 0, 6), "Sat Jul 04 12:00:00 1970"},
-        {makeTm(9999, 7, 5, 0, 0, 0, 0), "Sun Aug 05 00:00:00 9999"},
-        {makeTm(1900, 8, 6, 0, 0, 0, 1), "Mon Sep 06 00:00:00 1900"},
-        {makeTm(2000, 9, 7, 0, 0, 0, 2), "Tue Oct 07 00:00:00 2000"},
-        {makeTm(2023, 10, 3, 8, 26, 40, 5), "Fri Nov 03 08:26:40 2023"},
-        {makeTm(1999, 11, 31, 23, 59, 60, 6), "Sat Dec 31 23:59:60 1999"},
+        {makeTm(2023, 0, 1, 0, 0, 0, 0), "Sun Jan 01 00:00:00 2023"}, {makeTm(2023, 1, 9, 1, 2, 3, 1), "Mon Feb 09 01:02:03 2023"},
+        {makeTm(2023, 2, 10, 9, 10, 11, 2), "Tue Mar 10 09:10:11 2023"}, {makeTm(2023, 3, 30, 10, 59, 59, 3), "Wed Apr 30 10:59:59 2023"},
+        {makeTm(2023, 4, 31, 23, 0, 60, 4), "Thu May 31 23:00:60 2023"}, {makeTm(2023, 5, 3, 8, 26, 40, 5), "Fri Jun 03 08:26:40 2023"},
+        {makeTm(1970, 6, 4, 12, 0, 0, 6), "Sat Jul 04 12:00:00 1970"}, {makeTm(9999, 7, 5, 0, 0, 0, 0), "Sun Aug 05 00:00:00 9999"},
+        {makeTm(1900, 8, 6, 0, 0, 0, 1), "Mon Sep 06 00:00:00 1900"}, {makeTm(2000, 9, 7, 0, 0, 0, 2), "Tue Oct 07 00:00:00 2000"},
+        {makeTm(2023, 10, 3, 8, 26, 40, 5), "Fri Nov 03 08:26:40 2023"}, {makeTm(1999, 11, 31, 23, 59, 60, 6), "Sat Dec 31 23:59:60 1999"},
         // Each field just outside its range: the text keeps its length.
-        {makeTm(2023, 12, 1, 0, 0, 0, 7), "??? ??? 01 00:00:00 2023"},
-        {makeTm(2023, -1, 1, 0, 0, 0, -1), "??? ??? 01 00:00:00 2023"},
-        {makeTm(2023, 0, 0, 24, 60, 61, 0), "Sun Jan ?? ??:??:?? 2023"},
-        {makeTm(2023, 0, 32, -1, -1, -1, 0), "Sun Jan ?? ??:??:?? 2023"},
-        {makeTm(10000, 0, 1, 0, 0, 0, 0), "Sun Jan 01 00:00:00 ????"},
-        {makeTm(-1, 0, 1, 0, 0, 0, 0), "Sun Jan 01 00:00:00 ????"},
+        {makeTm(2023, 12, 1, 0, 0, 0, 7), "??? ??? 01 00:00:00 2023"}, {makeTm(2023, -1, 1, 0, 0, 0, -1), "??? ??? 01 00:00:00 2023"},
+        {makeTm(2023, 0, 0, 24, 60, 61, 0), "Sun Jan ?? ??:??:?? 2023"}, {makeTm(2023, 0, 32, -1, -1, -1, 0), "Sun Jan ?? ??:??:?? 2023"},
+        {makeTm(10000, 0, 1, 0, 0, 0, 0), "Sun Jan 01 00:00:00 ????"}, {makeTm(-1, 0, 1, 0, 0, 0, 0), "Sun Jan 01 00:00:00 ????"},
     };
     for (const auto& row : rows) {
         const auto text = formatDateText(row.local);
@@ -136,15 +122,11 @@ TEST(Header, FourteenLinesByteForByte) {
 }
 
 TEST(Header, ClockKeepsOnlyItsLow32Bits) {
-    const auto line12 = [](std::int64_t t) {
-        const std::string h = formatStampHeader("s.h", fixedStamp(t));
-        const auto at = h.find("COMPILE_TIME_DATE_INT ");
-        return h.substr(at + 22, h.find('\n', at) - at - 22);
-    };
-    EXPECT_EQ(line12(0), "0x00000000");
-    EXPECT_EQ(line12(4294967296LL), "0x00000000");
-    EXPECT_EQ(line12(4294967297LL), "0x00000001");
-    EXPECT_EQ(line12(-1), "0xFFFFFFFF");
+    for (const auto& [clock, hex] : {std::pair<std::int64_t, std::string>{0, "0x00000000"}, {4294967296LL, "0x00000000"},
+                                     {4294967297LL, "0x00000001"}, {-1, "0xFFFFFFFF"}}) {
+        const std::string h = formatStampHeader("s.h", fixedStamp(clock));
+        EXPECT_EQ(h.substr(h.find("_INT ") + 5, 10), hex);
+    }
 }
 
 // Hostile paths and user names: each header stays fourteen lines, compiles
@@ -189,8 +171,8 @@ TEST(Header, HostileHeadersCompileToTheExactName) {
     std::ofstream(dir + "/main.c") << program.str();
 
     int compilers = 0;
-    std::istringstream found(VENTRIM_TEST_COMPILERS);
-    for (std::string c; std::getline(found, c, '|');) {
+    for (const std::string c : {"gcc", "g++", "clang", "clang++"}) {
+        if (std::system(("command -v " + c + " > /dev/null").c_str()) != 0) continue;
         const bool cxx = c.find("++") != std::string::npos;
         for (const std::string& standard : cxx ? std::vector<std::string>{"c++98", "c++17"}
                                               : std::vector<std::string>{"c89", "c99", "c11"}) {
