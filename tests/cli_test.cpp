@@ -210,6 +210,8 @@ const Case kCases[] = {
     {"StandardOutputAsAPipe", "", {"/dev/stdout"}, 0, kOk + "/\\*\n * /dev/stdout \n*#endif\n", "only", kPosix},
     {"StandardOutputToALongPath", "mkdir -p \"$(dirname " + kStdoutFile + ")\"; exec > " + kStdoutFile,
      {"/dev/stdout"}, 0, "", "header " + kStdoutFile + " /dev/stdout", kPosix},
+    // The tool inherits fd 3 of a deleted file: no file named as /proc names it is made.
+    {"LinkToADeletedFile", "exec 3> f; rm f; ln -s /proc/$$/fd/3 stamp.h", {"stamp.h"}, 0, kOk, "only stamp.h", kPosix},
     {"RootRunInAHostileFolderHandsNoFileOver", kAttack, {"evil/stamp.h"}, 0, kOk,
      "kill $(cat \"$T/attacker\"); [ $(stat -c %u:%a safe/secret.h) = 0:600 ]; [ $(cat safe/secret.h) = secret ]",
      kPosix | kRoot},
