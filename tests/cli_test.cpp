@@ -313,9 +313,10 @@ TEST(Cli, ParallelWritersNeverExposeAPartialHeader) {
     EXPECT_EQ(listDir(dir), std::vector<std::string>{"p.h"});
 }
 
-// A build stopped while the temporary file exists leaves the old header and
-// no temporary file; the tool ends as the signal would have ended it. The tool
-// is caught there by stopping it as soon as the file appears.
+// A build stopped while the temporary file exists leaves a whole header (the
+// old one, or the new one if the rename was under way) and no temporary file;
+// the tool ends as the signal would have ended it. The tool is caught there
+// by stopping it as soon as the file appears.
 TEST(Cli, EndingSignalsLeaveNoTemporaryFile) {
     if (kWindows) GTEST_SKIP() << "POSIX signals";
     const std::string dir = freshDir("signals");
@@ -330,16 +331,13 @@ TEST(Cli, EndingSignalsLeaveNoTemporaryFile) {
         ASSERT_GT(read(watch, event, sizeof event), 0);
         kill(pid, SIGSTOP);
         const bool inTime = listDir(dir).size() == 2;
-        const std::string old = readFile(dir + "/s.h");
         kill(pid, sig);
         kill(pid, SIGCONT);
         const int status = finish(pid);
         caught += inTime;
         ASSERT_TRUE(status == 128 + sig || (!inTime && status == 0)) << status;
         ASSERT_EQ(listDir(dir), std::vector<std::string>{"s.h"});
-        if (inTime) {
-            ASSERT_EQ(readFile(dir + "/s.h"), old);
-        }
+        ASSERT_TRUE(isCompleteHeader(readFile(dir + "/s.h")));
     }
     EXPECT_GT(caught, 0);
     close(watch);
