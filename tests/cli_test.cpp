@@ -12,6 +12,7 @@
 #include <fnmatch.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,6 +71,8 @@ pid_t start(std::vector<std::string> argv, const std::string& cwd, const std::ve
     for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
     dup2(out, 1);
     close_range(3, ~0U, 0);
+    const rlimit noCore{0, 0};  // SIGQUIT leaves no core file behind
+    setrlimit(RLIMIT_CORE, &noCore);
     if (chdir(cwd.c_str()) == 0) execvp(args[0], args.data());
     _exit(127);
 }

@@ -94,7 +94,7 @@ def main():
         runs = [subprocess.Popen([str(build / "tests" / name), "--gtest_brief=1"], cwd=ROOT,
                                  env={**os.environ, **tool}, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                  text=True) for name in ("cli_test", "stamp_format_test")]
-        failed, rc = [], 0
+        failed, rc, outs = [], 0, ""
         for r in runs:
             try:
                 out = r.communicate(timeout=120)[0]
@@ -102,12 +102,13 @@ def main():
                 r.kill()
                 out = r.communicate()[0] + "[  FAILED  ] timeout."
             rc |= r.returncode != 0
+            outs += out
             failed += re.findall(r"^\[  FAILED  \] ([\w/.]+)[ ,]", out, re.M)
-        return rc, sorted(set(failed))
+        return rc, sorted(set(failed)), outs
 
-    rc, failed = failing_tests()
+    rc, failed, out = failing_tests()
     if rc != 0:
-        sys.exit("the unmutated tree fails its tests: " + " ".join(failed))
+        sys.exit(out + "\nthe unmutated tree fails its tests: " + " ".join(failed))
 
     survived, killed, stillborn = [], 0, 0
     sole_killers = {}
@@ -122,7 +123,7 @@ def main():
                 if run(["cmake", "--build", str(build)]).returncode != 0:
                     stillborn += 1
                     continue
-                rc, failed = failing_tests()
+                rc, failed, _ = failing_tests()
                 if rc == 0:
                     survived.append(f"{where} {label}: {text[line].strip()}")
                     print("SURVIVED", survived[-1], flush=True)
