@@ -73,7 +73,7 @@ pid_t start(std::vector<std::string> argv, const std::string& cwd, const std::ve
     close_range(3, ~0U, 0);
     const rlimit noCore{0, 0};  // SIGQUIT leaves no core file behind
     setrlimit(RLIMIT_CORE, &noCore);
-    for (const int s : {SIGINT, SIGQUIT}) signal(s, SIG_DFL);  // a background job's are ignored
+    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) signal(s, SIG_DFL);  // nohup and & ignore some
     if (chdir(cwd.c_str()) == 0) execvp(args[0], args.data());
     _exit(127);
 }
