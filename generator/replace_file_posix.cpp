@@ -187,10 +187,10 @@ int createTemp(int folder, const std::string& name) {
     return -1;
 }
 
-bool removeTemp() {
+void removeTemp() {
     const EndingSignalsHeld held;
     gTempExists = 0;
-    return unlinkat(gTempFolder, gTempName, 0) == 0;
+    unlinkat(gTempFolder, gTempName, 0);
 }
 
 }  // namespace
@@ -222,7 +222,9 @@ WriteResult replaceFile(const std::string& path, const std::string& contents) {
     // goes (a /proc link to a deleted file, a link changed since it was read),
     // what a plain open reaches is written in place; the file the text names
     // is not opened.
-    const auto reachedBy = [&](const struct stat& s) { return s.st_dev == reached.st_dev && s.st_ino == reached.st_ino; };
+    const auto reachedBy = [&](const struct stat& s) {
+        return s.st_dev == reached.st_dev && s.st_ino == reached.st_ino;
+    };
     Fd old(-1);
     struct stat st {};
     if (exists) {

@@ -145,7 +145,9 @@ clock() {
 }
 )sh";
 
-enum Where : unsigned { kPosix = 1, kWindowsOnly = 2, kAll = 3, kRoot = 4 };
+// kMount: run in a mount namespace of the case's own, so that a mount it makes
+// leaves the machine as it was.
+enum Where : unsigned { kPosix = 1, kWindowsOnly = 2, kAll = 3, kRoot = 4, kMount = 8 };
 
 struct Case {
     std::string name;
@@ -237,6 +239,8 @@ const Case kCases[] = {
      "header fixed/h.h fixed/h.h; same fixed/h.h; cd fixed; only h.h", kPosix | kRoot},
     {"AnotherUsersHeaderInAStickyFolder", "mkdir -m 1777 t; seq 1000 > t/h.h; chmod 666 t/h.h; note t/h.h; AS=$nobody",
      {"t/h.h"}, 0, kOk, "header t/h.h t/h.h; same t/h.h; [ $(stat -c %u t/h.h) = 0 ]; cd t; only h.h", kPosix | kRoot},
+    {"HeaderMountedOnItsOwn", "echo old > h.h; note h.h; mount --bind h.h h.h", {"h.h"}, 0, kOk,
+     "header h.h h.h; same h.h; only h.h", kPosix | kRoot | kMount},
     {"FailedWriteInPlaceKeepsTheOldHeader", kLockedFolder + "; ulimit -f 0", {"fixed/h.h"}, 1, cantWrite("fixed/h.h"),
      "[ $(cat fixed/h.h) = old ]", kPosix | kRoot},
 
@@ -274,6 +278,7 @@ TEST_P(Row, Run) {
     const std::vector<std::string> env{tool, "T=" + freshDir(c.name + ".notes"), kWindows ? "W=1" : "W="};
     const auto sh = [&](const std::string& script) {
         std::vector<std::string> argv{"sh", "-c", kShellHelpers + script, "sh"};
+        if (c.where & kMount) argv.insert(argv.begin(), {"unshare", "-m"});
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         return run(argv, dir, env);
     };
@@ -325,6 +330,7 @@ TEST(Cli, EndingSignalsLeaveNoTemporaryFile) {
     if (kWindows) GTEST_SKIP() << "POSIX signals";
     const std::string dir = freshDir("signals");
     ASSERT_EQ(run(toolWith({"s.h"}), dir).status, 0);
+    chmod((dir + "/s.h").c_str(), 0640);  // a private header's replacement is never readable by others
     const int watch = inotify_init1(IN_CLOEXEC), devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(inotify_add_watch(watch, dir.c_str(), IN_CREATE), 0);
     int caught = 0;
@@ -334,7 +340,12 @@ TEST(Cli, EndingSignalsLeaveNoTemporaryFile) {
         char event[4096];
         ASSERT_GT(read(watch, event, sizeof event), 0);
         kill(pid, SIGSTOP);
-        const bool inTime = listDir(dir).size() == 2;
+        const auto names = listDir(dir);
+        const bool inTime = names.size() == 2;
+        struct stat temp {};
+        for (const auto& name : names) {
+            ASSERT_TRUE(name == "s.h" || (stat((dir + "/" + name).c_str(), &temp) != 0 || !(temp.st_mode & 0004)));
+        }
         kill(pid, sig);
         kill(pid, SIGCONT);
         const int status = finish(pid);
