@@ -93,13 +93,13 @@ def main():
     def failing_tests():
         runs = [subprocess.Popen([str(build / "tests" / name), "--gtest_brief=1"], cwd=ROOT,
                                  env={**os.environ, **tool}, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                 text=True) for name in ("cli_test", "stamp_format_test")]
+                                 text=True, start_new_session=True) for name in ("cli_test", "stamp_format_test")]
         failed, rc, outs = [], 0, ""
         for r in runs:
             try:
                 out = r.communicate(timeout=120)[0]
-            except subprocess.TimeoutExpired:
-                r.kill()
+            except subprocess.TimeoutExpired:  # a mutant that never ends, and all it started
+                os.killpg(r.pid, signal.SIGKILL)
                 out = r.communicate()[0] + "[  FAILED  ] timeout."
             rc |= r.returncode != 0
             outs += out
