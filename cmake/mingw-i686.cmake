@@ -1,11 +1,15 @@
 # Cross-build for 32-bit x86 Windows with Debian's mingw-w64:
 #   cmake -S . -B build-win32 --toolchain cmake/mingw-i686.cmake
+# mingw-x86_64.cmake sets VENTRIM_MINGW_ARCH first, for 64-bit Windows.
+if(NOT VENTRIM_MINGW_ARCH)
+  set(VENTRIM_MINGW_ARCH i686)
+endif()
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR ${VENTRIM_MINGW_ARCH})
+set(CMAKE_C_COMPILER ${VENTRIM_MINGW_ARCH}-w64-mingw32-gcc)
+set(CMAKE_CXX_COMPILER ${VENTRIM_MINGW_ARCH}-w64-mingw32-g++)
+set(CMAKE_RC_COMPILER ${VENTRIM_MINGW_ARCH}-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${VENTRIM_MINGW_ARCH}-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

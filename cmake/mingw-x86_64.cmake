@@ -1,11 +1,4 @@
-# Cross-build for 64-bit x86 Windows with Debian's mingw-w64:
-#   cmake -S . -B build-win64 --toolchain cmake/mingw-x86_64.cmake
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Cross-build for 64-bit x86 Windows, which the tests run under wine64 where
+# the system runs no 32-bit code: cmake --toolchain cmake/mingw-x86_64.cmake
+set(VENTRIM_MINGW_ARCH x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-i686.cmake)
