@@ -93,7 +93,6 @@ void removeTempOnEndingSignals() {
     struct sigaction action {};
     action.sa_handler = removeTempAndEnd;
     action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
     for (const int s : kEndingSignals) {
         struct sigaction old {};
         // A signal the caller ignores (nohup) stays ignored.

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -338,6 +339,8 @@ TEST(Cli, EndingSignalsLeaveNoTemporaryFile) {
         const int sig = std::vector<int>{SIGINT, SIGTERM, SIGHUP, SIGQUIT}[n % 4];
         const pid_t pid = start(toolWith({"s.h"}), dir, {}, devNull);
         char event[4096];
+        pollfd made{watch, POLLIN, 0};
+        ASSERT_EQ(poll(&made, 1, 5000), 1) << "no temporary file appeared";
         ASSERT_GT(read(watch, event, sizeof event), 0);
         kill(pid, SIGSTOP);
         const auto names = listDir(dir);
