@@ -1,0 +1,174 @@
+#!/bin/sh
+# End to end: the built tool run as a process, as a build runs it, one row a
+# case. CTest runs each row on its own: cli_test.sh NAME, with TOOL the command
+# that starts the tool (W set for the Windows build under Wine).
+#
+#   row NAME WHERE STATUS OUTPUT BEFORE CHECK [ARG...]
+#
+# WHERE: all, posix or windows, with ",root" for a case that needs root (it
+# is skipped otherwise) and ",mount" for one that CTest runs in a mount
+# namespace of its own. BEFORE runs in the case's folder, then the tool takes
+# its place with the arguments, its standard output a pipe; $AS may start it
+# as another user. OUTPUT is a
+# pattern for what follows the banner on standard output ("-": nothing, not
+# even the banner); CHECK runs in the case's folder after.
+# $T is a folder of the case's own beside it. All lives in a scratch folder
+# under TMPDIR, removed at the end; the tool is copied there so that another
+# user can start it even from a checkout in a private folder.
+ROW=$1
+S=$(mktemp -d "${TMPDIR:-/tmp}/ventrim-test-XXXXXX") || exit 1
+trap 'cd /; findmnt -rno TARGET | grep "^$S/" | xargs -r umount; rm -rf "$S"' EXIT
+chmod 755 "$S"
+if [ -z "$W" ]; then cp "$TOOL" "$S/ventrim" && TOOL=$S/ventrim; fi
+nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"
+[ -z "$W" ] || trap '' XFSZ  # Windows has no such signal, only a failed write
+
+# header FILE PATH: FILE is a whole stamp header whose comment names PATH.
+header() {
+  tr -d '\r' < "$1" > "$T/h"
+  [ "$(wc -l < "$T/h")" -eq 14 ] && [ "$(sed -n 2p "$T/h")" = " * $2 " ] && [ "$(sed -n 14p "$T/h")" = "#endif" ] ||
+    { echo "not the header for $2: $1"; cat "$1"; return 1; }
+}
+# note FILE, then same FILE or replaced FILE: the file noted, or a new one.
+note() { stat -c %i "$1" > "$T/inode"; }
+same() { [ "$(stat -c %i "$1")" = "$(cat "$T/inode")" ] || { echo "$1 was replaced"; return 1; }; }
+replaced() { [ "$(stat -c %i "$1")" != "$(cat "$T/inode")" ] || { echo "$1 was written in place"; return 1; }; }
+# only NAME...: the folder holds exactly these entries.
+only() { [ "$(ls -A | tr '\n' ' ')" = "${*:+$* }" ] || { echo "folder holds: $(ls -A)"; return 1; }; }
+# clock ZONE: t.h carries the time of the run in ZONE and a new GUID with the variant bits.
+clock() {
+  t=$((0x$(sed -n 's/^#define COMPILE_TIME_DATE_INT 0x\([0-9A-F]*\).*/\1/p' t.h)))
+  [ $t -ge $(cat "$T/before") ] && [ $t -le $(date +%s) ] || { echo "clock $t out of range"; return 1; }
+  grep -q "^#define COMPILE_TIME_DATE_STR \"$(TZ=$1 date -d @$t '+%a %b %d %H:%M:%S %Y')\"" t.h
+  grep -Eq '^#define CODE_GUID \{0x[89AB][0-9A-F],' t.h
+  [ "$(grep CODE_GUID t.h)" != "$(grep CODE_GUID first.h)" ]
+}
+# long LENGTH: a relative path of LENGTH bytes, folders of 200 bytes, then stamp.h.
+long() {
+  awk -v n="$1" 'function run(c, k) { s = sprintf("%*s", k, ""); gsub(/ /, c, s); return s }
+    BEGIN { while (n - length(p) - 8 > 200) p = p run("d", 199) "/"; print p run("e", n - length(p) - 8) "/stamp.h" }'
+}
+
+fail() { echo "$ROW: $*"; exit 1; }
+row() {
+  [ "$1" = "$ROW" ] || return 0
+  case $2 in windows*) [ -n "$W" ] || exit 77 ;; posix*) [ -z "$W" ] || exit 77 ;; esac
+  case $2 in *root*) [ "$(id -u)" = 0 ] || exit 77 ;; esac
+  status=$3 out=$4 before=$5 check=$6
+  shift 6
+  T=$S/notes
+  mkdir -m 777 "$S/case" "$T" && cd "$S/case" || exit 1
+  { (AS= && eval "$before" && exec $AS $TOOL "$@"); echo $? > "$T/status"; } | tr -d '\r' > "$T/stdout"
+  got=$(cat "$T/status") actual=$(cat "$T/stdout")
+  [ $got = $status ] || fail "status $got, expected $status; output: $actual"
+  case $out:$actual in -:) ;; -:*) fail "output: $actual" ;;
+    *) case $actual in "Ventrim Rev 1.0 - build stamps for C and C++"$out) ;; *) fail "output: $actual" ;; esac ;;
+  esac
+  (eval "$check") || fail "check failed: $check"
+  exit 0
+}
+
+ok=
+usage='
+Ventrim <headerFileName>
+Arguments provided:
+- *ventrim*'
+locked='mkdir fixed && echo old > fixed/h.h && chmod 666 fixed/h.h && chmod 555 fixed && AS=$nobody'
+held='echo old > h.h && { ${TOOL%ventrim.exe*}hold_file.exe h.h $HOLD > "$T/held" & } &&
+  while [ ! -s "$T/held" ]; do sleep 0.05; done'
+attack='mkdir -m 755 safe && echo secret > safe/secret.h && chmod 600 safe/secret.h && mkdir evil &&
+  chown 65534:65534 evil && { $nobody sh -c "cd evil; exec 3> f; chmod 666 f; rm f; ln -s /proc/\$\$/fd/3 stamp.h
+  ln -s \"$PWD/safe/secret.h\" \"f (deleted)\"; exec sleep 30" > /dev/null 2>&1 & } && echo $! > "$T/attacker" &&
+  while [ ! -L "evil/f (deleted)" ]; do sleep 0.01; done'
+
+# The command line.
+row NoArgument all 2 "$usage" '' 'only'
+row ArgumentsListedLiterally all 2 "$usage
+- a%sb.h
+- 
+- -x" '' 'only' 'a%sb.h' '' '-x'
+
+# A header is written, stamped afresh, and replaces whatever was there.
+row NewHeader posix 0 "$ok" 'umask 027' \
+  'header new.h new.h && [ $(stat -c %a new.h) = 640 ] && grep -qx "#define USER_NAME \"$(id -un)\"" new.h && only new.h' \
+  new.h
+row StampedAfreshInAHalfHourZone all 0 "$ok" \
+  'date +%s > "$T/before" && $TOOL first.h > /dev/null && export TZ=IST-5:30' 'clock IST-5:30' t.h
+row UserWithoutAccountEntry posix,root 0 "$ok" 'AS="setpriv --reuid=54321 --regid=54321 --clear-groups"' \
+  'getent passwd 54321 || grep -qx "#define USER_NAME \"54321\"" new.h' new.h
+row OldFileReplacedCompletely all 0 "$ok" 'mkdir -p a/b/c && head -c 20000 /dev/zero > "$1" && note "$1"' \
+  'header "$1" "$1" && replaced "$1" && cd a/b/c && only old.h' a/b/c/old.h
+row LongestNameGetsATemporaryFile posix 0 "$ok" 'touch "$1" && note "$1"' 'replaced "$1"' "$(printf '%0255d' 0)"
+row PathNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
+  'replaced "$1"' "$(long 4090)"
+row OwnerAndModeKept posix,root 0 "$ok" 'echo old > kept.h && chown 65534:65534 kept.h && chmod 2604 kept.h' \
+  'header kept.h kept.h && [ $(stat -c %u:%g:%a kept.h) = 65534:65534:2604 ]' kept.h
+row SetIdBitDroppedWithAnOwnerNotKept posix,root 0 "$ok" 'touch g.h && chmod 2666 g.h && AS=$nobody' \
+  'header g.h g.h && [ $(stat -c %u:%a g.h) = 65534:666 ]' g.h
+
+# Links: the file a link points to is replaced, the link kept.
+row AbsoluteLink posix 0 "$ok" 'mkdir real && ln -s "$PWD/real/stamp.h" abs.h' \
+  '[ -L abs.h ] && header real/stamp.h abs.h && cd real && only stamp.h' abs.h
+row RelativeLinkInASubfolder posix 0 "$ok" 'mkdir sub && echo old > sub/stamp.h && ln -s stamp.h sub/rel.h' \
+  '[ -L sub/rel.h ] && header sub/stamp.h sub/rel.h && cd sub && only rel.h stamp.h' sub/rel.h
+row LinkLoop posix 1 '
+Can'"'"'t open: loop.h ' 'ln -s loop.h loop.h' '[ -L loop.h ]' loop.h
+row StandardOutputAsAPipe posix 0 '
+/\**/dev/stdout *#endif' '' 'only' /dev/stdout
+row StandardOutputToALongPath posix 0 - 'mkdir -p "$T/$(dirname "$(long 600)")" && exec > "$T/$(long 600)"' \
+  'header "$T/$(long 600)" /dev/stdout' /dev/stdout
+# The tool inherits fd 3 of a deleted file: no file named as /proc names it is made.
+row LinkToADeletedFile posix 0 "$ok" 'exec 3> f && rm f && ln -s /proc/$$/fd/3 stamp.h' 'only stamp.h' stamp.h
+row RootRunInAHostileFolderHandsNoFileOver posix,root 0 "$ok" "$attack" \
+  'kill $(cat "$T/attacker") && [ $(stat -c %u:%a safe/secret.h) = 0:600 ] && [ $(cat safe/secret.h) = secret ]' \
+  evil/stamp.h
+
+# Paths that cannot be opened are reported and left alone.
+row MissingFolderPrintedLiterally all 1 '
+Can'"'"'t open: a%sb/x.h ' '' 'only' a%sb/x.h
+row AFolder all 1 '
+Can'"'"'t open: sub ' 'mkdir sub' 'cd sub && only' sub
+row EmptyPath all 1 '
+Can'"'"'t open:  ' '' 'only' ''
+row ReadOnlyHeader posix,root 1 '
+Can'"'"'t open: ro.h ' 'echo keep > ro.h && chmod 444 ro.h && AS=$nobody' '[ $(cat ro.h) = keep ] && only ro.h' ro.h
+row ReadOnlyAttribute windows 1 '
+Can'"'"'t open: ro.h ' 'echo keep > ro.h && chmod 444 ro.h' '[ $(cat ro.h) = keep ]' ro.h
+row LockedFolder posix,root 1 '
+Can'"'"'t open: locked/x.h ' 'mkdir -m 555 locked && AS=$nobody' 'cd locked && only' locked/x.h
+
+# Where the folder takes no new entry, a writable header is rewritten in
+# place, and a failed write leaves it as it was.
+row WritableHeaderInALockedFolder posix,root 0 "$ok" "$locked"' && note fixed/h.h' \
+  'header fixed/h.h fixed/h.h && same fixed/h.h && cd fixed && only h.h' fixed/h.h
+row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
+  'mkdir -m 1777 t && seq 1000 > t/h.h && chmod 666 t/h.h && note t/h.h && AS=$nobody' \
+  'header t/h.h t/h.h && same t/h.h && [ $(stat -c %u t/h.h) = 0 ] && cd t && only h.h' t/h.h
+row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" 'echo old > h.h && note h.h && mount --bind h.h h.h' \
+  'header h.h h.h && same h.h && only h.h && umount h.h' h.h
+row FailedWriteInPlaceKeepsTheOldHeader posix,root 1 '
+Can'"'"'t write: fixed/h.h ' "$locked"' && ulimit -f 0' '[ $(cat fixed/h.h) = old ]' fixed/h.h
+
+# Any other failure: "Can't write", the old header as it was, no temporary file.
+row SizeLimit all 1 '
+Can'"'"'t write: h.h ' 'echo old > h.h && ulimit -f 0' '[ $(cat h.h) = old ] && only h.h' h.h
+row TooManyOpenFiles posix 1 '
+Can'"'"'t write: h.h ' 'echo old > h.h && exec 3>&- 4>&- && ulimit -n 5' '[ $(cat h.h) = old ] && only h.h' h.h
+# As root, a device node of the test's own: never the machine's /dev/full.
+row FullDevice posix 1 '
+Can'"'"'t write: full ' 'if [ $(id -u) = 0 ]; then mknod full c 1 7; else ln -s /dev/full full; fi' '' full
+row NulDevice windows 0 "$ok" '' 'only' NUL
+
+# A compiler or virus scanner may hold the header open for a moment, which on
+# Windows blocks its replacement: the tool waits for it, but not for long.
+row HeldBrieflyByAnotherProcess windows 0 "$ok" "HOLD=800 && $held" 'header h.h h.h && only h.h' h.h
+row HeldLongByAnotherProcess windows 1 '
+Can'"'"'t write: h.h ' "HOLD=4000 && $held" '[ $(cat h.h) = old ] && only h.h' h.h
+
+# Standard output is a report: the header is written without it.
+row StandardOutputWithoutReader posix 0 - 'mkfifo "$T/p" && exec 3<> "$T/p" > "$T/p" 3<&-' 'header h.h h.h' h.h
+row StandardOutputOverASizeLimit posix 0 - \
+  'head -c 512 /dev/zero > "$T/out" && exec >> "$T/out" && ulimit -f 1' \
+  'header h.h h.h && [ $(stat -c %s "$T/out") = 512 ]' h.h
+
+fail "no such row"
