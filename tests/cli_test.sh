@@ -9,12 +9,11 @@
 # is skipped otherwise) and ",mount" for one that CTest runs in a mount
 # namespace of its own. BEFORE runs in the case's folder, then the tool takes
 # its place with the arguments, its standard output a pipe; $AS may start it
-# as another user. OUTPUT is a
-# pattern for what follows the banner on standard output ("-": nothing, not
-# even the banner); CHECK runs in the case's folder after.
-# $T is a folder of the case's own beside it. All lives in a scratch folder
-# under TMPDIR, removed at the end; the tool is copied there so that another
-# user can start it even from a checkout in a private folder.
+# as another user. OUTPUT is a pattern for what follows the banner on standard
+# output ("-": nothing, not even the banner). CHECK runs in the case's folder
+# after. $T is a folder of the case's own beside it. All lives in a scratch
+# folder under TMPDIR, removed at the end; the tool is copied there so that
+# another user can start it even from a checkout in a private folder.
 ROW=$1
 S=$(mktemp -d "${TMPDIR:-/tmp}/ventrim-test-XXXXXX") || exit 1
 trap 'cd /; findmnt -rno TARGET | grep "^$S/" | xargs -r umount; rm -rf "$S"' EXIT
