@@ -1,5 +1,7 @@
 #include "build_stamp.h"
 
+#include <algorithm>
+
 #include "platform.h"
 
 namespace ventrim {
@@ -51,15 +53,10 @@ std::array<char, kDateTextLength> formatDateText(const std::tm& local) {
 }
 
 std::array<char, kDateTextLength> unknownDateText() {
-    std::tm invalid{};
-    invalid.tm_wday = -1;
-    invalid.tm_mon = -1;
-    invalid.tm_mday = -1;
-    invalid.tm_hour = -1;
-    invalid.tm_min = -1;
-    invalid.tm_sec = -1;
-    invalid.tm_year = -1901;
-    return formatDateText(invalid);
+    static constexpr char kUnknown[] = "??? ??? ?? ??:??:?? ????";
+    std::array<char, kDateTextLength> text{};
+    std::copy(kUnknown, kUnknown + kDateTextLength, text.begin());
+    return text;
 }
 
 std::string clampUserName(std::string name) {
