@@ -67,7 +67,9 @@ row() {
   exit 0
 }
 
-ok=
+ok= open="
+Can't open: " write="
+Can't write: "
 usage='
 Ventrim <headerFileName>
 Arguments provided:
@@ -110,8 +112,7 @@ row AbsoluteLink posix 0 "$ok" 'mkdir real && ln -s "$PWD/real/stamp.h" abs.h' \
   '[ -L abs.h ] && header real/stamp.h abs.h && cd real && only stamp.h' abs.h
 row RelativeLinkInASubfolder posix 0 "$ok" 'mkdir sub && echo old > sub/stamp.h && ln -s stamp.h sub/rel.h' \
   '[ -L sub/rel.h ] && header sub/stamp.h sub/rel.h && cd sub && only rel.h stamp.h' sub/rel.h
-row LinkLoop posix 1 '
-Can'"'"'t open: loop.h ' 'ln -s loop.h loop.h' '[ -L loop.h ]' loop.h
+row LinkLoop posix 1 "${open}loop.h " 'ln -s loop.h loop.h' '[ -L loop.h ]' loop.h
 row StandardOutputAsAPipe posix 0 '
 /\**/dev/stdout *#endif' '' 'only' /dev/stdout
 row StandardOutputToALongPath posix 0 - 'mkdir -p "$T/$(dirname "$(long 600)")" && exec > "$T/$(long 600)"' \
@@ -123,18 +124,12 @@ row RootRunInAHostileFolderHandsNoFileOver posix,root 0 "$ok" "$attack" \
   evil/stamp.h
 
 # Paths that cannot be opened are reported and left alone.
-row MissingFolderPrintedLiterally all 1 '
-Can'"'"'t open: a%sb/x.h ' '' 'only' a%sb/x.h
-row AFolder all 1 '
-Can'"'"'t open: sub ' 'mkdir sub' 'cd sub && only' sub
-row EmptyPath all 1 '
-Can'"'"'t open:  ' '' 'only' ''
-row ReadOnlyHeader posix,root 1 '
-Can'"'"'t open: ro.h ' 'echo keep > ro.h && chmod 444 ro.h && AS=$nobody' '[ $(cat ro.h) = keep ] && only ro.h' ro.h
-row ReadOnlyAttribute windows 1 '
-Can'"'"'t open: ro.h ' 'echo keep > ro.h && chmod 444 ro.h' '[ $(cat ro.h) = keep ]' ro.h
-row LockedFolder posix,root 1 '
-Can'"'"'t open: locked/x.h ' 'mkdir -m 555 locked && AS=$nobody' 'cd locked && only' locked/x.h
+row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " '' 'only' a%sb/x.h
+row AFolder all 1 "${open}sub " 'mkdir sub' 'cd sub && only' sub
+row EmptyPath all 1 "${open} " '' 'only' ''
+row ReadOnlyHeader posix,root 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h && AS=$nobody' '[ $(cat ro.h) = keep ] && only ro.h' ro.h
+row ReadOnlyAttribute windows 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h' '[ $(cat ro.h) = keep ]' ro.h
+row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$nobody' 'cd locked && only' locked/x.h
 
 # Where the folder takes no new entry, a writable header is rewritten in
 # place, and a failed write leaves it as it was.
@@ -145,24 +140,19 @@ row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
   'header t/h.h t/h.h && same t/h.h && [ $(stat -c %u t/h.h) = 0 ] && cd t && only h.h' t/h.h
 row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" 'echo old > h.h && note h.h && mount --bind h.h h.h' \
   'header h.h h.h && same h.h && only h.h && umount h.h' h.h
-row FailedWriteInPlaceKeepsTheOldHeader posix,root 1 '
-Can'"'"'t write: fixed/h.h ' "$locked"' && ulimit -f 0' '[ $(cat fixed/h.h) = old ]' fixed/h.h
+row FailedWriteInPlaceKeepsTheOldHeader posix,root 1 "${write}fixed/h.h " "$locked"' && ulimit -f 0' '[ $(cat fixed/h.h) = old ]' fixed/h.h
 
 # Any other failure: "Can't write", the old header as it was, no temporary file.
-row SizeLimit all 1 '
-Can'"'"'t write: h.h ' 'echo old > h.h && ulimit -f 0' '[ $(cat h.h) = old ] && only h.h' h.h
-row TooManyOpenFiles posix 1 '
-Can'"'"'t write: h.h ' 'echo old > h.h && exec 3>&- 4>&- && ulimit -n 5' '[ $(cat h.h) = old ] && only h.h' h.h
+row SizeLimit all 1 "${write}h.h " 'echo old > h.h && ulimit -f 0' '[ $(cat h.h) = old ] && only h.h' h.h
+row TooManyOpenFiles posix 1 "${write}h.h " 'echo old > h.h && exec 3>&- 4>&- && ulimit -n 5' '[ $(cat h.h) = old ] && only h.h' h.h
 # As root, a device node of the test's own: never the machine's /dev/full.
-row FullDevice posix 1 '
-Can'"'"'t write: full ' 'if [ $(id -u) = 0 ]; then mknod full c 1 7; else ln -s /dev/full full; fi' '' full
+row FullDevice posix 1 "${write}full " 'if [ $(id -u) = 0 ]; then mknod full c 1 7; else ln -s /dev/full full; fi' '' full
 row NulDevice windows 0 "$ok" '' 'only' NUL
 
 # A compiler or virus scanner may hold the header open for a moment, which on
 # Windows blocks its replacement: the tool waits for it, but not for long.
 row HeldBrieflyByAnotherProcess windows 0 "$ok" "HOLD=800 && $held" 'header h.h h.h && only h.h' h.h
-row HeldLongByAnotherProcess windows 1 '
-Can'"'"'t write: h.h ' "HOLD=4000 && $held" '[ $(cat h.h) = old ] && only h.h' h.h
+row HeldLongByAnotherProcess windows 1 "${write}h.h " "HOLD=4000 && $held" '[ $(cat h.h) = old ] && only h.h' h.h
 
 # Standard output is a report: the header is written without it.
 row StandardOutputWithoutReader posix 0 - 'mkfifo "$T/p" && exec 3<> "$T/p" > "$T/p" 3<&-' 'header h.h h.h' h.h
