@@ -1,19 +1,15 @@
 #!/bin/sh
-# End to end: the built tool run as a process, as a build runs it, one row a
-# case. CTest runs each row on its own: cli_test.sh NAME, with TOOL the command
-# that starts the tool (W set for the Windows build under Wine).
-#
+# End to end: the built tool run as a build runs it. CTest runs each row on its
+# own, as cli_test.sh NAME, with TOOL the command that starts the tool (and W
+# set for the Windows build under Wine). A row:
 #   row NAME WHERE STATUS OUTPUT BEFORE CHECK [ARG...]
-#
-# WHERE: all, posix or windows, with ",root" for a case that needs root (it
-# is skipped otherwise) and ",mount" for one that CTest runs in a mount
-# namespace of its own. BEFORE runs in the case's folder, then the tool takes
-# its place with the arguments, its standard output a pipe; $AS may start it
-# as another user. OUTPUT is a pattern for what follows the banner on standard
-# output ("-": nothing, not even the banner). CHECK runs in the case's folder
-# after. $T is a folder of the case's own beside it. All lives in a scratch
-# folder under TMPDIR, removed at the end; the tool is copied there so that
-# another user can start it even from a checkout in a private folder.
+# WHERE: all, posix or windows, with ",root" (skipped unless root) or ",mount"
+# (run in a mount namespace of its own). BEFORE runs in the case's folder, then
+# the tool takes its place with the arguments, started by $AS (as another user)
+# with a pipe for standard output. OUTPUT is a pattern for what follows the
+# banner ("-": no output at all). CHECK runs in the case's folder after; $T is
+# a folder beside it. All lives in a scratch folder, removed at the end, with a
+# copy of the tool that other users can start even from a private checkout.
 ROW=$1
 S=$(mktemp -d "${TMPDIR:-/tmp}/ventrim-test-XXXXXX") || exit 1
 trap 'cd /; findmnt -rno TARGET | grep "^$S/" | xargs -r umount; rm -rf "$S"' EXIT
@@ -156,8 +152,7 @@ row HeldLongByAnotherProcess windows 1 "${write}h.h " "HOLD=4000 && $held" '[ $(
 
 # Standard output is a report: the header is written without it.
 row StandardOutputWithoutReader posix 0 - 'mkfifo "$T/p" && exec 3<> "$T/p" > "$T/p" 3<&-' 'header h.h h.h' h.h
-row StandardOutputOverASizeLimit posix 0 - \
-  'head -c 512 /dev/zero > "$T/out" && exec >> "$T/out" && ulimit -f 1' \
+row StandardOutputOverASizeLimit posix 0 - 'head -c 512 /dev/zero > "$T/out" && exec >> "$T/out" && ulimit -f 1' \
   'header h.h h.h && [ $(stat -c %s "$T/out") = 512 ]' h.h
 
 fail "no such row"
