@@ -28,7 +28,7 @@ struct Fd {
     ~Fd() {
         if (fd >= 0) close(fd);
     }
-    bool release() {  // closes now, reporting whether that worked
+    bool closeNow() {  // reports whether the close worked
         const int was = fd;
         fd = -1;
         return close(was) == 0;
@@ -146,7 +146,7 @@ WriteResult overwrite(Fd& fd, const std::string& contents) {
         ok = ok && writeAllAt(fd.fd, contents.data(), kept, 0) &&
              ftruncate(fd.fd, static_cast<off_t>(contents.size())) == 0;
     }
-    return fd.release() && ok ? WriteResult::ok : WriteResult::writeFailed;
+    return fd.closeNow() && ok ? WriteResult::ok : WriteResult::writeFailed;
 }
 
 // What a plain open of path reaches now, rewritten in place.
@@ -260,7 +260,7 @@ WriteResult replaceFile(const std::string& path, const std::string& contents) {
         mode = 0666 & ~mask;
     }
     const bool written = writeAll(temp.fd, contents.data(), contents.size()) && fchmod(temp.fd, mode) == 0;
-    if (!temp.release() || !written) {
+    if (!temp.closeNow() || !written) {
         removeTemp();
         return WriteResult::writeFailed;
     }
