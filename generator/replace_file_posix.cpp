@@ -128,10 +128,10 @@ bool resolveLinks(std::string& path) {
     return false;  // a loop, as ELOOP
 }
 
-// Rewrites a regular file where it stands, for where no new file can take its
-// place, and closes it. The old contents survive a failure: the part beyond
-// the old end is written first and cut off again if that fails; only then are
-// the existing bytes, which need no new space, overwritten.
+// Writes where the file stands and closes it: a device or pipe gets the stream,
+// a regular file no new file can replace is rewritten so that its old contents
+// survive a failure: the part beyond the old end is written first and cut off
+// again if that fails; only then are the existing bytes overwritten.
 WriteResult overwrite(Fd& fd, const std::string& contents) {
     struct stat st {};
     bool ok = fstat(fd.fd, &st) == 0;
