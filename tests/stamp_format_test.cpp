@@ -113,7 +113,7 @@ TEST(Header, HostileHeadersCompileToTheExactName) {
         {"a/*b*/c/*/d\\", "we\"ird\\ \n\tname %d \x7F"}, {"a*\\\n/h.h", "a?\?-b?\?/"}, {"x\ny.h", "jos\xE9"},
         {"?\?/\n", "?\?\?/\xED\xA0\x80"}, {"a?\?/", "\xF0\x9F\x98\x80\xC3"}, {"d\\\r\n", "x?"},
     };
-    const std::string dir = ::testing::TempDir() + "ventrim-compile-" + std::to_string(getpid());
+    const std::string dir = std::filesystem::temp_directory_path() / ("ventrim-compile-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     std::ostringstream program;
     program << "#include <string.h>\nint main(void) {\n  int wrong = 0;\n";
