@@ -35,25 +35,15 @@ struct Fd {
     }
 };
 
-bool writeAllAt(int fd, const char* data, std::size_t size, off_t offset) {
+// Writes all of data at offset or, for a stream (offset -1), where it stands.
+bool writeAll(int fd, const char* data, std::size_t size, off_t offset = -1) {
     while (size > 0) {
-        const ssize_t n = pwrite(fd, data, size, offset);
+        const ssize_t n = offset < 0 ? write(fd, data, size) : pwrite(fd, data, size, offset);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         data += n;
         size -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
+        offset += offset < 0 ? 0 : n;
     }
     return true;
 }
@@ -141,9 +131,9 @@ WriteResult overwrite(Fd& fd, const std::string& contents) {
         const std::size_t oldSize = static_cast<std::size_t>(st.st_size);
         const std::size_t kept = contents.size() < oldSize ? contents.size() : oldSize;
         const EndingSignalsHeld held;
-        ok = writeAllAt(fd.fd, contents.data() + kept, contents.size() - kept, static_cast<off_t>(kept));
+        ok = writeAll(fd.fd, contents.data() + kept, contents.size() - kept, static_cast<off_t>(kept));
         if (!ok && ftruncate(fd.fd, st.st_size) != 0) { /* nothing more can be done */ }
-        ok = ok && writeAllAt(fd.fd, contents.data(), kept, 0) &&
+        ok = ok && writeAll(fd.fd, contents.data(), kept, 0) &&
              ftruncate(fd.fd, static_cast<off_t>(contents.size())) == 0;
     }
     return fd.closeNow() && ok ? WriteResult::ok : WriteResult::writeFailed;
