@@ -1,7 +1,6 @@
-// A build stopped while the temporary file exists leaves a whole header (the
-// old one, or the new one if the rename was under way) and no temporary file,
-// and the tool ends as the signal would have ended it. The tool (VENTRIM_TOOL)
-// is caught there by stopping it as soon as the file appears.
+// A build stopped while the temporary file exists leaves a whole header, old or
+// new, no temporary file, and the status of the signal. The tool (VENTRIM_TOOL)
+// is caught there by stopping it as soon as inotify reports the file.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>

@@ -7,9 +7,9 @@
 # (run in a mount namespace of its own). BEFORE runs in the case's folder, then
 # the tool takes its place with the arguments, started by $AS (as another user)
 # with a pipe for standard output. OUTPUT is a pattern for what follows the
-# banner ("-": no output at all). CHECK runs in the case's folder after; $T is
-# a folder beside it. All lives in a scratch folder, removed at the end, with a
-# copy of the tool that other users can start even from a private checkout.
+# banner ("-": no output at all). CHECK runs in the case's folder after; $T is a
+# folder beside it. All is in a scratch folder, removed at the end, with a copy
+# of the tool that other users can start even from a private checkout.
 ROW=$1
 S=$(mktemp -d "${TMPDIR:-/tmp}/ventrim-test-XXXXXX") && chmod 755 "$S" || exit 1
 trap 'cd /; findmnt -rno TARGET | grep "^$S/" | xargs -r umount; rm -rf "$S"' EXIT

@@ -1,7 +1,6 @@
 #!/bin/sh
-# Prepares Wine for the Windows tests: wine_start.sh <wineserver> <wine>. Makes
-# the prefix (WINEPREFIX) once and keeps one server running, its output away
-# from CTest's pipe, so that no test's limits reach a server it would start.
+# wine_start.sh <wineserver> <wine>: makes the prefix (WINEPREFIX) and keeps one
+# server running, away from CTest's pipe, so no test's limits reach a server.
 set -e
 mkdir -p "$WINEPREFIX"
 "$1" -k 2>/dev/null || true  # a server left from an interrupted run
