@@ -5,7 +5,6 @@
 // Standard output is a report: when it cannot be written (a closed pipe, a
 // size limit) the header is written all the same and the status is its own.
 
-#include <cstdio>
 #include <string>
 
 #include "build_stamp.h"
@@ -19,8 +18,9 @@ constexpr int kExitFileError = 1;
 constexpr int kExitUsage = 2;
 
 void printUsage(int argc, char** argv) {
-    std::fputs("Ventrim <headerFileName>\nArguments provided:\n", stdout);
-    for (int i = 0; i < argc; ++i) std::printf("- %s\n", argv[i]);
+    std::string text = "Ventrim <headerFileName>\nArguments provided:\n";
+    for (int i = 0; i < argc; ++i) ((text += "- ") += argv[i]) += '\n';
+    ventrim::platform::report(text);
 }
 
 }  // namespace
@@ -33,9 +33,9 @@ int main(int argc, char** argv) {
     createCodeGuid(stamp);
     queryUserName(stamp);
 
-    std::fputs("Ventrim Rev 1.0 ", stdout);
-    std::fputs(kAttribution, stdout);
-    std::fputc('\n', stdout);
+    // The banner goes out before anything else is written, also when the
+    // header path is this process's own standard output.
+    platform::report("Ventrim Rev 1.0 " + std::string(kAttribution) + '\n');
     if (argc != 2) {
         printUsage(argc, argv);
         return kExitUsage;
@@ -43,19 +43,16 @@ int main(int argc, char** argv) {
     const std::string headerFileName = argv[1];
 
     readCompileTime(stamp);
-    // The banner goes out before the header is written, also when the header
-    // path is this process's own standard output.
-    std::fflush(stdout);
 
     switch (writeStampHeader(headerFileName, stamp)) {
         case WriteResult::ok:
             return kExitOk;
         case WriteResult::openFailed:
-            std::printf("Can't open: %s \n", headerFileName.c_str());
+            platform::report("Can't open: " + headerFileName + " \n");
             return kExitFileError;
         case WriteResult::writeFailed:
             break;
     }
-    std::printf("Can't write: %s \n", headerFileName.c_str());
+    platform::report("Can't write: " + headerFileName + " \n");
     return kExitFileError;
 }

@@ -22,6 +22,10 @@ namespace platform {
 // write fail instead of ending the process, so the header is still written.
 void initProcess();
 
+// Writes text to standard output at once. A failure is not reported: the
+// output is a report, the header is the job.
+void report(const std::string& text);
+
 // A fresh UUID in the platform's layout. Never fails: when the OS generator
 // is unavailable, falls back to a weaker but still per-run unique source.
 std::array<std::uint8_t, 16> createUuid();

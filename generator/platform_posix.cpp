@@ -5,12 +5,15 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 #include "build_stamp.h"
 #include "platform.h"
+#include "write_all_posix.h"
 
 namespace ventrim::platform {
 
@@ -39,7 +42,7 @@ std::uint64_t splitMix64(std::uint64_t& state) {
 // stack address, which still differs from run to run.
 void randomBytes(unsigned char* out, std::size_t size) {
     if (getrandom(out, size, 0) == static_cast<ssize_t>(size)) return;
-    const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    const int fd = openat(AT_FDCWD, "/dev/urandom", O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
         const bool ok = readAll(fd, out, size);
         close(fd);
@@ -68,8 +71,110 @@ std::array<std::uint8_t, 16> createUuid() {
     return uuid;
 }
 
+namespace {
+
+// The whole of a small system file; false if it cannot be read.
+bool readFile(const char* path, std::string& out) {
+    const int fd = openat(AT_FDCWD, path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(fd, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR)) {
+        if (n > 0) out.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return n == 0;
+}
+
+// The next line of text, which is consumed; false at the end.
+bool nextLine(std::string_view& text, std::string_view& line) {
+    if (text.empty()) return false;
+    const auto end = text.find('\n');
+    line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    return true;
+}
+
+bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+std::string_view skipBlanks(std::string_view s) {
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    return s;
+}
+
+// Whether the name-service configuration asks the passwd file first and stops
+// at what it finds there (the default action on success). Anything unusual
+// (no file, the database named twice, an action after "files") says no.
+bool passwdFileDecides() {
+    std::string config;
+    if (!readFile("/etc/nsswitch.conf", config)) return false;
+    std::string_view text = config, line, sources;
+    int named = 0;
+    while (nextLine(text, line)) {
+        line = skipBlanks(line.substr(0, line.find('#')));
+        std::size_t i = 0;
+        while (i < line.size() && line[i] != ':' && !isBlank(line[i])) ++i;
+        const std::string_view word = line.substr(0, i);
+        const auto sameLetter = [](char a, char b) { return (a | 0x20) == b; };
+        if (word.size() != 6 || !std::equal(word.begin(), word.end(), "passwd", sameLetter)) continue;
+        ++named;
+        sources = skipBlanks(line.substr(i));
+    }
+    if (named != 1 || sources.empty() || sources.front() != ':') return false;
+    sources = skipBlanks(sources.substr(1));
+    if (sources.substr(0, 5) != "files") return false;
+    sources.remove_prefix(5);
+    return sources.empty() || (isBlank(sources.front()) && skipBlanks(sources).substr(0, 1) != "[");
+}
+
+// A decimal id field, or -1 for any form the C library might read otherwise.
+long long decimalField(std::string_view field) {
+    if (field.empty() || field.size() > 10) return -1;
+    long long value = 0;
+    for (const char c : field) {
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value > 0xFFFFFFFF ? -1 : value;
+}
+
+// The name of uid in the passwd file. False when it is not there, or when a
+// line reads in a way the C library might read otherwise: then it decides.
+bool passwdFileName(uid_t uid, std::string& name) {
+    std::string passwd;
+    if (!readFile("/etc/passwd", passwd)) return false;
+    std::string_view text = passwd, line;
+    while (nextLine(text, line)) {
+        line = skipBlanks(line);
+        // Comments, and the +/- entries only the compat service reads, are
+        // passed over as the C library's own reader passes over them.
+        if (line.empty() || line.front() == '#' || line.front() == '+' || line.front() == '-') continue;
+        std::string_view field[4];
+        for (auto& f : field) {
+            const auto colon = line.find(':');
+            f = line.substr(0, colon);
+            line.remove_prefix(colon == std::string_view::npos ? line.size() : colon + 1);
+        }
+        const long long id = decimalField(field[2]);
+        if (id < 0 || decimalField(field[3]) < 0) return false;
+        if (id == static_cast<long long>(uid)) {
+            name.assign(field[0]);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 std::string accountName() {
     const uid_t uid = geteuid();
+    // Reading the passwd file directly costs a tenth of asking the C library,
+    // which first parses the whole name-service configuration. Only where that
+    // file is the first and deciding source; directory services (LDAP, SSSD,
+    // systemd's dynamic users) are always asked through the library.
+    std::string name;
+    if (passwdFileDecides() && passwdFileName(uid, name)) return name;
     std::string buffer(1024, '\0');
     passwd entry{};
     passwd* found = nullptr;
@@ -83,11 +188,15 @@ std::string accountName() {
     return std::to_string(uid);
 }
 
+void report(const std::string& text) { writeAll(STDOUT_FILENO, text.data(), text.size()); }
+
 void initProcess() {
     // A reader that went away or a size limit on a redirected standard output
     // then fails the banner's write (EPIPE, EFBIG); the header is the job.
-    signal(SIGPIPE, SIG_IGN);
-    signal(SIGXFSZ, SIG_IGN);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, nullptr);
+    sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 std::int64_t clockSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }

@@ -3,6 +3,7 @@
 #include <ntsecapi.h>
 #include <rpc.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <cstring>
 #include <ctime>
@@ -132,6 +133,11 @@ std::string accountName() {
 
 // Windows raises no signal for a closed or full standard output.
 void initProcess() {}
+
+void report(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
 
 std::int64_t clockSeconds() { return static_cast<std::int64_t>(_time64(nullptr)); }
 

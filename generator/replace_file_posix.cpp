@@ -3,8 +3,8 @@
 // The path is resolved once, to a folder descriptor and a name in it, and
 // every later step acts on those. The new contents go to a private temporary
 // file beside the final target, which then takes the mode and owner of the
-// very file it replaces (read from a descriptor on that file) and is renamed
-// over it.
+// very file it replaces (read from a descriptor on that file) and takes its
+// name.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,8 +12,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <string_view>
 
 #include "platform.h"
+#include "write_all_posix.h"
 
 namespace ventrim::platform {
 
@@ -35,19 +38,6 @@ struct Fd {
     }
 };
 
-// Writes all of data at offset or, for a stream (offset -1), where it stands.
-bool writeAll(int fd, const char* data, std::size_t size, off_t offset = -1) {
-    while (size > 0) {
-        const ssize_t n = offset < 0 ? write(fd, data, size) : pwrite(fd, data, size, offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += offset < 0 ? 0 : n;
-    }
-    return true;
-}
-
 // The signals that end a build step (Ctrl-C, make's and CI's kill). While the
 // temporary file exists they remove it before ending the process as they
 // would have; while a file is written in place they wait until it is whole.
@@ -63,17 +53,18 @@ extern "C" void removeTempAndEnd(int signal) {
     raise(signal);
 }
 
-class EndingSignalsHeld {
+// Holds every signal that can be held, the ending ones among them, for a step
+// that must not be cut in two.
+class SignalsHeld {
 public:
-    EndingSignalsHeld() {
-        sigset_t set;
-        sigemptyset(&set);
-        for (const int s : kEndingSignals) sigaddset(&set, s);
-        sigprocmask(SIG_BLOCK, &set, &saved_);
+    SignalsHeld() {
+        sigset_t all;
+        sigfillset(&all);
+        sigprocmask(SIG_BLOCK, &all, &saved_);
     }
-    ~EndingSignalsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
-    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
 
 private:
     sigset_t saved_;
@@ -109,7 +100,7 @@ bool readLink(const std::string& path, std::string& target) {
 bool resolveLinks(std::string& path) {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st {};
-        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        if (fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) return true;
         std::string target;
         if (!readLink(path, target)) return false;
         const auto slash = path.rfind('/');
@@ -130,7 +121,7 @@ WriteResult overwrite(Fd& fd, const std::string& contents) {
     } else if (ok) {
         const std::size_t oldSize = static_cast<std::size_t>(st.st_size);
         const std::size_t kept = contents.size() < oldSize ? contents.size() : oldSize;
-        const EndingSignalsHeld held;
+        const SignalsHeld held;
         ok = writeAll(fd.fd, contents.data() + kept, contents.size() - kept, static_cast<off_t>(kept));
         if (!ok && ftruncate(fd.fd, st.st_size) != 0) { /* nothing more can be done */ }
         ok = ok && writeAll(fd.fd, contents.data(), kept, 0) &&
@@ -141,7 +132,7 @@ WriteResult overwrite(Fd& fd, const std::string& contents) {
 
 // What a plain open of path reaches now, rewritten in place.
 WriteResult overwritePath(const std::string& path, const std::string& contents) {
-    Fd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    Fd fd(openat(AT_FDCWD, path.c_str(), O_WRONLY | O_CLOEXEC));
     return fd.fd < 0 ? WriteResult::openFailed : overwrite(fd, contents);
 }
 
@@ -163,7 +154,7 @@ int createTemp(int folder, const std::string& name) {
             temp += "0123456789abcdef"[salt[i] & 0xF];
         }
         temp += ".tmp";
-        const EndingSignalsHeld held;
+        const SignalsHeld held;
         const int fd = openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
             temp.copy(gTempName, sizeof gTempName - 1);
@@ -177,7 +168,7 @@ int createTemp(int folder, const std::string& name) {
 }
 
 void removeTemp() {
-    const EndingSignalsHeld held;
+    const SignalsHeld held;
     gTempExists = 0;
     unlinkat(gTempFolder, gTempName, 0);
 }
@@ -189,7 +180,7 @@ WriteResult replaceFile(const std::string& path, const std::string& contents) {
 
     // What a plain open would reach: devices and pipes are written as a stream.
     struct stat reached {};
-    const bool exists = stat(path.c_str(), &reached) == 0;
+    const bool exists = fstatat(AT_FDCWD, path.c_str(), &reached, 0) == 0;
     if (!exists && errno != ENOENT) return WriteResult::openFailed;
     if (exists && S_ISDIR(reached.st_mode)) return WriteResult::openFailed;
     if (exists && !S_ISREG(reached.st_mode)) return overwritePath(path, contents);
@@ -200,8 +191,9 @@ WriteResult replaceFile(const std::string& path, const std::string& contents) {
     const auto slash = target.rfind('/');
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     const std::string folderPath = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-    if (name.empty() || name == "." || name == "..") return WriteResult::openFailed;
-    Fd folder(open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const std::string_view last = name;
+    if (last.empty() || last == "." || last == "..") return WriteResult::openFailed;
+    Fd folder(openat(AT_FDCWD, folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (folder.fd < 0) return WriteResult::openFailed;
 
     // The file to replace, opened for writing as a plain open would be (which
@@ -240,7 +232,8 @@ WriteResult replaceFile(const std::string& path, const std::string& contents) {
     if (exists) {
         // Keep the owner where the runner may give it (root may; others may
         // keep a group they belong to); a set-id bit only with its owner.
-        const bool ownerKept = (st.st_uid == geteuid() && st.st_gid == getegid()) ||
+        struct stat made {};
+        const bool ownerKept = (fstat(temp.fd, &made) == 0 && made.st_uid == st.st_uid && made.st_gid == st.st_gid) ||
                                fchown(temp.fd, st.st_uid, st.st_gid) == 0;
         if (!ownerKept && fchown(temp.fd, static_cast<uid_t>(-1), st.st_gid) != 0) { /* keeps our group */ }
         mode = st.st_mode & (ownerKept ? 07777 : 0777);
@@ -256,7 +249,19 @@ WriteResult replaceFile(const std::string& path, const std::string& contents) {
     }
     int renameError = 0;
     {
-        const EndingSignalsHeld held;
+        const SignalsHeld held;
+        // Exchanging the two names spares the file system the flush of the new
+        // data that ext4 and others make when a file is renamed over another.
+        // The old file then has the temporary name and is removed; should that
+        // be something else (a folder put in its place meanwhile), it is given
+        // its name back and the rename below fails as it would have.
+        if (exists && renameat2(folder.fd, gTempName, folder.fd, name.c_str(), RENAME_EXCHANGE) == 0) {
+            if (unlinkat(folder.fd, gTempName, 0) == 0) {
+                gTempExists = 0;
+                return WriteResult::ok;
+            }
+            renameat2(folder.fd, gTempName, folder.fd, name.c_str(), RENAME_EXCHANGE);
+        }
         if (renameat(folder.fd, gTempName, folder.fd, name.c_str()) == 0) {
             gTempExists = 0;
             return WriteResult::ok;

@@ -11,6 +11,11 @@
 # folder beside it. All is in a scratch folder, removed at the end, with a copy
 # of the tool that other users can start even from a private checkout.
 ROW=$1
+# A row that mounts runs as root, in a mount namespace of its own.
+if [ -z "$VENTRIM_OWN_NAMESPACE" ] && grep -q "^row $ROW [a-z,]*mount" "$0"; then
+  [ "$(id -u)" = 0 ] || exit 77
+  VENTRIM_OWN_NAMESPACE=1 exec unshare -m sh "$0" "$ROW"
+fi
 S=$(mktemp -d "${TMPDIR:-/tmp}/ventrim-test-XXXXXX") && chmod 755 "$S" || exit 1
 trap 'cd /; findmnt -rno TARGET | grep "^$S/" | xargs -r umount; rm -rf "$S"' EXIT
 if [ -z "$W" ]; then cp "$TOOL" "$S/ventrim" && TOOL=$S/ventrim; fi
@@ -42,6 +47,13 @@ long() {
   awk -v n="$1" 'function run(c, k) { s = sprintf("%*s", k, ""); gsub(/ /, c, s); return s }
     BEGIN { while (n - length(p) - 8 > 200) p = p run("d", 199) "/"; print p run("e", n - length(p) - 8) "/stamp.h" }'
 }
+# accounts SOURCES LINE...: this namespace's name services ask SOURCES for
+# accounts, and its passwd file holds the LINEs.
+accounts() {
+  echo "passwd: $1" > "$T/nsswitch.conf" && shift && printf '%s\n' "$@" > "$T/passwd" &&
+    mount --bind "$T/nsswitch.conf" /etc/nsswitch.conf && mount --bind "$T/passwd" /etc/passwd
+}
+user() { grep -qx "#define USER_NAME \"$1\"" h.h || { grep USER_NAME h.h; return 1; }; }
 
 fail() { echo "$ROW: $*"; exit 1; }
 row() {
@@ -84,6 +96,13 @@ row StampedAfreshInAHalfHourZone all 0 "$ok" \
   'date +%s > "$T/before" && $TOOL first.h > /dev/null && export TZ=IST-5:30' 'clock IST-5:30' t.h
 row UserWithoutAccountEntry posix,root 0 "$ok" 'AS="setpriv --reuid=54321 --regid=54321 --clear-groups"' \
   'getent passwd 54321 || grep -qx "#define USER_NAME \"54321\"" new.h' new.h
+# The account name: read from the passwd file only where the name services
+# make it the deciding source, else asked of them (here systemd, which names
+# uid 0 "root" whatever the file says).
+row AccountFromThePasswdFile posix,mount 0 "$ok" \
+  'accounts "files systemd" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" "zed:x:0:0::/:"' 'user zed' h.h
+row AccountNotInThePasswdFile posix,mount 0 "$ok" 'accounts files "a:x:1:1::/:"' 'user 0' h.h
+row AccountFromAnotherSourceFirst posix,mount 0 "$ok" 'accounts "systemd files" "zed:x:0:0::/:"' 'user root' h.h
 row LongestNameGetsATemporaryFile posix 0 "$ok" 'touch "$1" && note "$1"' 'replaced "$1"' "$(printf '%0255d' 0)"
 row PathNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
   'replaced "$1"' "$(long 4090)"
@@ -93,6 +112,11 @@ row SetIdBitDroppedWithAnOwnerNotKept posix,root 0 "$ok" 'touch g.h && chmod 266
   'header g.h g.h && [ $(stat -c %u:%a g.h) = 65534:666 ]' g.h
 
 # Links: the file a link points to is replaced, the link kept.
+# A file system that cannot exchange two names (here as strace makes it seem)
+# still gets the header by a rename.
+row RenameWhereNamesCannotBeExchanged posix 0 "$ok" \
+  'echo old > h.h && note h.h && AS="strace -qq -o /dev/null -e inject=renameat2:error=EINVAL"' \
+  'header h.h h.h && replaced h.h && only h.h' h.h
 row AbsoluteLink posix 0 "$ok" 'mkdir real && ln -s "$PWD/real/stamp.h" abs.h' \
   '[ -L abs.h ] && header real/stamp.h abs.h && cd real && only stamp.h' abs.h
 row RelativeLinkInASubfolder posix 0 "$ok" 'mkdir sub && echo old > sub/stamp.h && ln -s stamp.h sub/rel.h' \

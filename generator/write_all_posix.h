@@ -1,0 +1,24 @@
+// Writing on POSIX, shared by the report and the file replacement.
+#pragma once
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+
+namespace ventrim::platform {
+
+// Writes all of data at offset or, for a stream (offset -1), where it stands.
+inline bool writeAll(int fd, const char* data, std::size_t size, off_t offset = -1) {
+    while (size > 0) {
+        const ssize_t n = offset < 0 ? write(fd, data, size) : pwrite(fd, data, size, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += offset < 0 ? 0 : n;
+    }
+    return true;
+}
+
+}  // namespace ventrim::platform
