@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Measures what a stamp costs a build: a whole run of ventrim writing a header
-# against /bin/true and against the usual shell and CMake recipes for the same
-# stamp. Needs cmake, a C++ compiler, hyperfine, valgrind and GNU time.
-#   bench/run.sh [runs]        (default 500 timed runs a command)
+# Measures what a stamp costs a build: a whole run of the installed ventrim
+# replacing a header, against /bin/true and against the usual shell and CMake
+# recipes for the same stamp. Needs cmake, a C++ compiler, valgrind, python3
+# and GNU time.
+#   bench/run.sh [runs]        (default 500 runs a command)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-500}
-for tool in hyperfine valgrind /usr/bin/time python3; do
-  command -v "$tool" >/dev/null || { echo "bench: needs $tool (apt-get install hyperfine valgrind time)" >&2; exit 1; }
+for tool in cmake valgrind python3 /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "bench: needs $tool (apt-get install cmake valgrind python3 time)" >&2; exit 1; }
 done
 
 build=$(mktemp -d)
@@ -15,47 +16,61 @@ work=$(mktemp -d)
 trap 'rm -rf "$build" "$work"' EXIT
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --parallel >/dev/null
-ventrim=$build/ventrim
+# The binary as installed, which is the one the Debian package ships.
+cmake --install "$build" --prefix "$work/usr" >/dev/null
+ventrim=$work/usr/bin/ventrim
 export USER=${USER:-$(id -un)}
-
-names=("true" "ventrim" "shell recipe" "cmake -P recipe")
-commands=("/bin/true" "$ventrim $work/v.h" "sh bench/recipe.sh $work/s.h" "cmake -DOUT=$work/c.h -P bench/recipe.cmake")
-
-# Wall time: hyperfine without an intermediate shell.
-args=()
-for i in "${!names[@]}"; do args+=(-n "${names[$i]}" "${commands[$i]}"); done
-hyperfine -N --warmup 20 --runs "$runs" --export-json "$work/times.json" "${args[@]}" >/dev/null
 
 # Instructions in user space, counted by callgrind: the same for the same
 # binary and inputs however busy the machine is.
 instructions() {
   valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null | sed -n 's/.*Collected : //p'
 }
+"$ventrim" "$work/v.h" >/dev/null  # every measured run replaces a header
 ins_true=$(instructions /bin/true)
 ins_ventrim=$(instructions "$ventrim" "$work/v.h")
 
-# Peak resident memory in KiB, the median of 21 runs.
+names=("true" "ventrim" "shell recipe" "cmake -P recipe")
+commands=("/bin/true" "$ventrim $work/v.h" "sh bench/recipe.sh $work/s.h" "cmake -DOUT=$work/c.h -P bench/recipe.cmake")
+
+# Peak resident memory in KiB, the median of 21 runs started by GNU time (a
+# child of the Python below would count the Python it was forked from).
 peak() {
   for _ in $(seq 21); do /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; done | sort -n | sed -n 11p
 }
-peaks=()
+args=()
 for i in "${!names[@]}"; do
   # shellcheck disable=SC2086
-  peaks+=("$(peak ${commands[$i]})")
+  args+=("${names[$i]}" "${commands[$i]}" "$(peak ${commands[$i]})")
 done
 
-python3 - "$work/times.json" "$ins_true" "$ins_ventrim" "${peaks[@]}" <<'PY'
-import json, sys
-results = json.load(open(sys.argv[1]))["results"]
-ins_true, ins_ventrim = int(sys.argv[2]), int(sys.argv[3])
-peaks = [int(p) for p in sys.argv[4:]]
-median = {r["command"]: r["median"] for r in results}
-t_true, t_ventrim = median["true"], median["ventrim"]
-print("| command | median time | vs /bin/true | vs ventrim | peak memory |")
-print("|---|---|---|---|---|")
-for r, peak in zip(results, peaks):
-    m = r["median"]
-    print(f"| {r['command']} | {m * 1e3:.2f} ms | {m / t_true:.2f}x | {m / t_ventrim:.2f}x | {peak} KiB |")
+# /bin/true and ventrim in turn, runs times over, so that a busy moment of the
+# machine falls on both alike; then the recipes, a tenth as often, the same
+# way (run among these slow ones, the small two would start cold). Wall time
+# from start to exit, CPU time (user and system) from the kernel's account of
+# the child; the median of each.
+python3 - "$runs" "$ins_true" "$ins_ventrim" "${args[@]}" <<'PY'
+import os, statistics, sys, time
+runs, ins_true, ins_ventrim = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
+names, commands, peaks = sys.argv[4::3], [c.split() for c in sys.argv[5::3]], sys.argv[6::3]
+null = os.open(os.devnull, os.O_WRONLY)
+samples = [([], []) for _ in commands]
+for group, times in ((slice(0, 2), runs), (slice(2, None), max(runs // 10, 1))):
+    for _ in range(times):
+        for command, (wall, cpu) in zip(commands[group], samples[group]):
+            start = time.perf_counter()
+            pid = os.posix_spawnp(command[0], command, os.environ, file_actions=[(os.POSIX_SPAWN_DUP2, null, 1)])
+            _, status, usage = os.wait4(pid, 0)
+            wall.append(time.perf_counter() - start)
+            if status != 0:
+                sys.exit(f"bench: {' '.join(command)} failed")
+            cpu.append(usage.ru_utime + usage.ru_stime)
+medians = [tuple(statistics.median(s) for s in sample) for sample in samples]
+true_wall, true_cpu = medians[0]
+print("| command | median time | vs /bin/true | median CPU time | vs /bin/true | peak memory |")
+print("|---|---|---|---|---|---|")
+for name, (wall, cpu), peak in zip(names, medians, peaks):
+    print(f"| {name} | {wall * 1e3:.2f} ms | {wall / true_wall:.2f}x | {cpu * 1e3:.2f} ms | {cpu / true_cpu:.2f}x | {peak} KiB |")
 print()
 print(f"Instructions per run (callgrind): ventrim {ins_ventrim:,}, /bin/true {ins_true:,}, "
       f"ratio {ins_ventrim / ins_true:.2f}.")

@@ -77,7 +77,7 @@ namespace {
 bool readFile(const char* path, std::string& out) {
     const int fd = openat(AT_FDCWD, path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    char chunk[4096];
+    char chunk[1024];  // small: each page of stack first touched costs a fault
     ssize_t n;
     while ((n = read(fd, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR)) {
         if (n > 0) out.append(chunk, static_cast<std::size_t>(n));

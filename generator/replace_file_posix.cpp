@@ -76,8 +76,9 @@ void removeTempOnEndingSignals() {
     action.sa_flags = SA_RESETHAND;
     for (const int s : kEndingSignals) {
         struct sigaction old {};
-        // A signal the caller ignores (nohup) stays ignored.
-        if (sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaction(s, &action, nullptr);
+        // A signal the caller ignores (nohup) stays ignored: called with the
+        // signals held, so it is never taken meanwhile.
+        if (sigaction(s, &action, &old) == 0 && old.sa_handler == SIG_IGN) sigaction(s, &old, nullptr);
     }
 }
 
@@ -143,9 +144,12 @@ bool folderRefuses(int error) {
     return error == EACCES || error == EPERM || error == EROFS || error == EXDEV || error == EBUSY;
 }
 
-// Creates the temporary file beside the target, readable by no one else.
-// Its name is the target's (shortened so it always fits), dotted and suffixed.
+// Creates the temporary file beside the target, readable by no one else, for
+// the ending signals to remove. Its name is the target's (shortened so it
+// always fits), dotted and suffixed.
 int createTemp(int folder, const std::string& name) {
+    const SignalsHeld held;
+    removeTempOnEndingSignals();
     for (int attempt = 0; attempt < 16; ++attempt) {
         const auto salt = createUuid();
         std::string temp = "." + name.substr(0, 200) + ".";
@@ -154,7 +158,6 @@ int createTemp(int folder, const std::string& name) {
             temp += "0123456789abcdef"[salt[i] & 0xF];
         }
         temp += ".tmp";
-        const SignalsHeld held;
         const int fd = openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
             temp.copy(gTempName, sizeof gTempName - 1);
@@ -180,14 +183,16 @@ WriteResult replaceFile(const std::string& path, const std::string& contents) {
 
     // What a plain open would reach: devices and pipes are written as a stream.
     struct stat reached {};
-    const bool exists = fstatat(AT_FDCWD, path.c_str(), &reached, 0) == 0;
+    bool exists = fstatat(AT_FDCWD, path.c_str(), &reached, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool link = exists && S_ISLNK(reached.st_mode);
+    if (link) exists = fstatat(AT_FDCWD, path.c_str(), &reached, 0) == 0;
     if (!exists && errno != ENOENT) return WriteResult::openFailed;
     if (exists && S_ISDIR(reached.st_mode)) return WriteResult::openFailed;
     if (exists && !S_ISREG(reached.st_mode)) return overwritePath(path, contents);
 
     // Resolve the links once, to a folder and a name in it.
     std::string target = path;
-    if (!resolveLinks(target)) return WriteResult::openFailed;
+    if (link && !resolveLinks(target)) return WriteResult::openFailed;
     const auto slash = target.rfind('/');
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     const std::string folderPath = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
@@ -219,7 +224,6 @@ WriteResult replaceFile(const std::string& path, const std::string& contents) {
         return WriteResult::openFailed;  // only the text leads there, or it appeared meanwhile
     }
 
-    removeTempOnEndingSignals();
     const int created = createTemp(folder.fd, name);
     if (created < 0) {
         // A writable header in a folder that takes no new entries is rewritten
