@@ -3,8 +3,9 @@
 # own, as cli_test.sh NAME, with TOOL the command that starts the tool (and W
 # set for the Windows build under Wine). A row:
 #   row NAME WHERE STATUS OUTPUT BEFORE CHECK [ARG...]
-# WHERE: all, posix or windows, with ",root" (skipped unless root) or ",mount"
-# (run in a mount namespace of its own). BEFORE runs in the case's folder, then
+# WHERE: all, posix or windows, with ",root" (skipped unless root), ",mount"
+# (as root, in a mount namespace of its own), ",strace" or ",systemd" (skipped
+# without strace or systemd's name service). BEFORE runs in the case's folder, then
 # the tool takes its place with the arguments, started by $AS (as another user)
 # with a pipe for standard output. OUTPUT is a pattern for what follows the
 # banner ("-": no output at all). CHECK runs in the case's folder after; $T is a
@@ -60,6 +61,8 @@ row() {
   [ "$1" = "$ROW" ] || return 0
   case $2 in windows*) [ -n "$W" ] || exit 77 ;; posix*) [ -z "$W" ] || exit 77 ;; esac
   case $2 in *root*) [ "$(id -u)" = 0 ] || exit 77 ;; esac
+  case $2 in *strace*) command -v strace > /dev/null || exit 77 ;; esac
+  case $2 in *systemd*) PATH=$PATH:/sbin ldconfig -p | grep -q libnss_systemd || exit 77 ;; esac
   status=$3 out=$4 before=$5 check=$6
   shift 6
   T=$S/notes
@@ -102,7 +105,7 @@ row UserWithoutAccountEntry posix,root 0 "$ok" 'AS="setpriv --reuid=54321 --regi
 row AccountFromThePasswdFile posix,mount 0 "$ok" \
   'accounts "files systemd" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" "zed:x:0:0::/:"' 'user zed' h.h
 row AccountNotInThePasswdFile posix,mount 0 "$ok" 'accounts files "a:x:1:1::/:"' 'user 0' h.h
-row AccountFromAnotherSourceFirst posix,mount 0 "$ok" 'accounts "systemd files" "zed:x:0:0::/:"' 'user root' h.h
+row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" 'accounts "systemd files" "zed:x:0:0::/:"' 'user root' h.h
 row LongestNameGetsATemporaryFile posix 0 "$ok" 'touch "$1" && note "$1"' 'replaced "$1"' "$(printf '%0255d' 0)"
 row PathNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
   'replaced "$1"' "$(long 4090)"
@@ -114,7 +117,7 @@ row SetIdBitDroppedWithAnOwnerNotKept posix,root 0 "$ok" 'touch g.h && chmod 266
 # Links: the file a link points to is replaced, the link kept.
 # A file system that cannot exchange two names (here as strace makes it seem)
 # still gets the header by a rename.
-row RenameWhereNamesCannotBeExchanged posix 0 "$ok" \
+row RenameWhereNamesCannotBeExchanged posix,strace 0 "$ok" \
   'echo old > h.h && note h.h && AS="strace -qq -o /dev/null -e inject=renameat2:error=EINVAL"' \
   'header h.h h.h && replaced h.h && only h.h' h.h
 row AbsoluteLink posix 0 "$ok" 'mkdir real && ln -s "$PWD/real/stamp.h" abs.h' \
