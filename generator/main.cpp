@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
 
     readCompileTime(stamp);
 
-    switch (writeStampHeader(headerFileName, stamp)) {
+    switch (writeStampHeader(headerFileName, stamp, platform::fileArgument(argc, argv, 1))) {
         case WriteResult::ok:
             return kExitOk;
         case WriteResult::openFailed:

@@ -18,6 +18,21 @@ enum class WriteResult {
 
 namespace platform {
 
+// A path as the file calls take it: wide on Windows, whose wide API holds any
+// name the file system can; bytes elsewhere.
+#ifdef _WIN32
+using FilePath = std::wstring;
+#else
+using FilePath = std::string;
+#endif
+
+// Argument index of the command line as a path for the file calls. On Windows
+// it is taken from the wide command line, as the system received it: argv's
+// ANSI text replaces characters outside the code page with look-alikes (a
+// fullwidth solidus with a real one). Empty when the two do not split into the
+// same number of arguments. Elsewhere argv's bytes.
+FilePath fileArgument(int argc, char** argv, int index);
+
 // Called first: a standard output that is closed or over a size limit makes a
 // write fail instead of ending the process, so the header is still written.
 void initProcess();
@@ -46,7 +61,7 @@ bool toLocalTime(std::int64_t seconds, std::tm& local);
 // the old or the new contents, never a mix, and a failure leaves the old file
 // as it was. The replacement keeps the replaced file's mode and, where the
 // runner may give it, its owner; it is never readable by others before then.
-WriteResult replaceFile(const std::string& path, const std::string& contents);
+WriteResult replaceFile(const FilePath& path, const std::string& contents);
 
 }  // namespace platform
 }  // namespace ventrim

@@ -188,6 +188,8 @@ std::string accountName() {
     return std::to_string(uid);
 }
 
+FilePath fileArgument(int, char** argv, int index) { return argv[index]; }
+
 void report(const std::string& text) { writeAll(STDOUT_FILENO, text.data(), text.size()); }
 
 void initProcess() {

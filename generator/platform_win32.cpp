@@ -11,24 +11,48 @@
 #include "build_stamp.h"
 #include "platform.h"
 
+// The C runtime's split of the wide command line (msvcrt.dll exports it; the
+// runtime's headers do not declare it). The last argument is its _startupinfo,
+// a struct of one int.
+extern "C" int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int expandWildcards,
+                                      int* startInfo);
+
 namespace ventrim::platform {
 
 namespace {
 
-// Paths are ANSI bytes; the wide API with a \\?\ prefix lifts the 260-character
-// limit that the ANSI calls keep.
-std::wstring widePath(const std::string& path) {
-    std::wstring wide(path.size(), L'\0');
-    const int n = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), &wide[0],
-                                      static_cast<int>(wide.size()));
-    wide.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    if (wide.size() < 240 || wide.compare(0, 4, L"\\\\?\\") == 0) return wide;
+bool startsWith(const std::wstring& text, const wchar_t* prefix) { return text.compare(0, wcslen(prefix), prefix) == 0; }
+
+// The form of path the file calls take. As given, unless the temporary file
+// beside it (at most 14 characters longer) would pass MAX_PATH; then the full
+// path with the \\?\ prefix, which lifts that limit. A path in the device or
+// NT namespace (\\.\, \\?\, \??\ prefixes) stays as given, whatever its length.
+std::wstring longPathForm(const std::wstring& path) {
+    if (startsWith(path, L"\\\\.\\") || startsWith(path, L"\\\\?\\") || startsWith(path, L"\\??\\")) return path;
     std::wstring full(32768, L'\0');
-    const DWORD len = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-    if (len == 0 || len >= full.size()) return wide;
+    const DWORD len = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (len == 0 || len >= full.size() || len + 14 < MAX_PATH) return path;
     full.resize(len);
-    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    if (startsWith(full, L"\\\\.\\") || startsWith(full, L"\\\\?\\")) return path;
+    if (startsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
+}
+
+// Where a symbolic link leads, as on POSIX: the final path of the file it
+// names, asked of that file opened through the link, so it is the file a
+// plain open reaches. A dangling link, or any failure, leaves the path as is.
+std::wstring followLink(const std::wstring& path, DWORD attributes) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return path;
+    const HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return path;
+    std::wstring target(32768, L'\0');
+    const DWORD len = GetFinalPathNameByHandleW(file, &target[0], static_cast<DWORD>(target.size()),
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(file);
+    if (len == 0 || len >= target.size()) return path;
+    target.resize(len);
+    return target;
 }
 
 std::size_t directoryLength(const std::wstring& path) {
@@ -68,9 +92,9 @@ WriteResult writeAndClose(HANDLE file, const std::string& data) {
 
 // What a plain fopen(path, "w") would do: for devices, and for a writable file
 // in a folder where no temporary file can be made.
-WriteResult writeInPlace(const std::wstring& path, const std::string& data) {
+WriteResult writeInPlace(const std::wstring& path, const std::string& data, DWORD attributes) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+                                    attributes, nullptr);
     if (file == INVALID_HANDLE_VALUE) return WriteResult::openFailed;
     return writeAndClose(file, data);
 }
@@ -131,6 +155,17 @@ std::string accountName() {
     return GetUserNameA(name, &size) ? std::string(name) : std::string();
 }
 
+FilePath fileArgument(int argc, char** /*argv*/, int index) {
+    // The C runtime's own split of the wide command line, by the rules it
+    // splits the ANSI one by.
+    int wideArgc = 0;
+    wchar_t** wideArgv = nullptr;
+    wchar_t** wideEnv = nullptr;
+    int newMode = 0;
+    if (__wgetmainargs(&wideArgc, &wideArgv, &wideEnv, 0, &newMode) != 0 || wideArgc != argc) return FilePath();
+    return wideArgv[index];
+}
+
 // Windows raises no signal for a closed or full standard output.
 void initProcess() {}
 
@@ -146,18 +181,23 @@ bool toLocalTime(std::int64_t seconds, std::tm& local) {
     return _localtime64_s(&local, &t) == 0;
 }
 
-WriteResult replaceFile(const std::string& path, const std::string& contents) {
+WriteResult replaceFile(const FilePath& path, const std::string& contents) {
     if (path.empty()) return WriteResult::openFailed;
-    const std::wstring target = widePath(path);
     const std::string data = withCrLf(contents);
-    if (isDevice(target)) return writeInPlace(target, data);
+    if (isDevice(path)) return writeInPlace(path, data, FILE_ATTRIBUTE_NORMAL);
 
+    const std::wstring named = longPathForm(path);
+    const std::wstring target = followLink(named, GetFileAttributesW(named.c_str()));
     const DWORD attributes = GetFileAttributesW(target.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) return WriteResult::openFailed;
     if (!exists && GetLastError() != ERROR_FILE_NOT_FOUND) return WriteResult::openFailed;
     const std::size_t dirLength = directoryLength(target);
     if (dirLength == target.size()) return WriteResult::openFailed;  // ends in a separator
+    // What a plain write keeps: hidden and system (which a plain create of such
+    // a file must even repeat), and the archive bit that any write sets.
+    const DWORD kept = FILE_ATTRIBUTE_ARCHIVE |
+                       (exists ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) : 0);
 
     // The temporary name: the header's own, dotted and suffixed, in its folder.
     std::wstring temp;
@@ -167,10 +207,10 @@ WriteResult replaceFile(const std::string& path, const std::string& contents) {
         wchar_t suffix[16];
         std::swprintf(suffix, 16, L".%02x%02x%02x%02x.tmp", salt[12], salt[13], salt[14], salt[15]);
         temp = target.substr(0, dirLength) + L"." + target.substr(dirLength, 200) + suffix;
-        file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kept, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
     }
-    if (file == INVALID_HANDLE_VALUE) return exists ? writeInPlace(target, data) : WriteResult::openFailed;
+    if (file == INVALID_HANDLE_VALUE) return exists ? writeInPlace(target, data, kept) : WriteResult::openFailed;
 
     if (writeAndClose(file, data) == WriteResult::ok && moveIntoPlace(temp, target)) return WriteResult::ok;
     DeleteFileW(temp.c_str());

@@ -118,8 +118,9 @@ std::string formatStampHeader(const std::string& headerFileName, const BuildStam
     return out;
 }
 
-WriteResult writeStampHeader(const std::string& headerFileName, const BuildStamp& stamp) {
-    return platform::replaceFile(headerFileName, formatStampHeader(headerFileName, stamp));
+WriteResult writeStampHeader(const std::string& headerFileName, const BuildStamp& stamp,
+                             const platform::FilePath& file) {
+    return platform::replaceFile(file, formatStampHeader(headerFileName, stamp));
 }
 
 }  // namespace ventrim

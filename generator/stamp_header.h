@@ -27,7 +27,9 @@ std::string stringLiteralBody(const std::string& text);
 // The complete header, with '\n' line ends. Pure: same inputs, same bytes.
 std::string formatStampHeader(const std::string& headerFileName, const BuildStamp& stamp);
 
-// Writes the header for stamp to headerFileName, replacing any earlier one.
-WriteResult writeStampHeader(const std::string& headerFileName, const BuildStamp& stamp);
+// Writes the header for stamp, naming headerFileName, to file (the same path
+// as the file calls take it), replacing any earlier one.
+WriteResult writeStampHeader(const std::string& headerFileName, const BuildStamp& stamp,
+                             const platform::FilePath& file);
 
 }  // namespace ventrim

@@ -161,6 +161,14 @@ row TooManyOpenFiles posix 1 "${write}h.h " 'echo old > h.h && exec 3>&- 4>&- &&
 row FullDevice posix 1 "${write}full " 'if [ $(id -u) = 0 ]; then mknod full c 1 7; else ln -s /dev/full full; fi' '' full
 row NulDevice windows 0 "$ok" '' 'only' NUL
 
+# The file is the one the argument names, though the ANSI text that is
+# printed and written into the header shows a look-alike; a replaced header
+# keeps the system attribute.
+row NameOutsideTheCodePage windows 0 "$ok" '' 'only ā.h && header ā.h a.h' ā.h
+row FullwidthSolidusStaysInTheFolder windows 0 "$ok" 'mkdir sub && cd sub' 'only sub && cd sub && only ..／fw.h' ..／fw.h
+row SystemAttributeKept windows 0 "$ok" 'echo old > h.h && ${TOOL% *} attrib +s h.h' \
+  '${TOOL% *} attrib h.h | cut -c1-12 | grep -q S && header h.h h.h' h.h
+
 # A compiler or virus scanner may hold the header open for a moment, which on
 # Windows blocks its replacement: the tool waits for it, but not for long.
 row HeldBrieflyByAnotherProcess windows 0 "$ok" "HOLD=800 && $held" 'header h.h h.h && only h.h' h.h
