@@ -71,9 +71,7 @@ std::string withCrLf(const std::string& text) {
     return out;
 }
 
-bool writeAll(HANDLE file, const std::string& data) {
-    const char* p = data.data();
-    std::size_t left = data.size();
+bool writeAll(HANDLE file, const char* p, std::size_t left) {
     while (left > 0) {
         DWORD written = 0;
         const DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
@@ -85,18 +83,50 @@ bool writeAll(HANDLE file, const std::string& data) {
 }
 
 WriteResult writeAndClose(HANDLE file, const std::string& data) {
-    const bool written = writeAll(file, data);
+    const bool written = writeAll(file, data.data(), data.size());
     const bool closed = CloseHandle(file) != 0;
     return written && closed ? WriteResult::ok : WriteResult::writeFailed;
 }
 
-// What a plain fopen(path, "w") would do: for devices, and for a writable file
-// in a folder where no temporary file can be made.
-WriteResult writeInPlace(const std::wstring& path, const std::string& data, DWORD attributes) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                    attributes, nullptr);
+// A device (NUL, CON, a pipe) is written as a stream, as a plain open would.
+WriteResult writeToDevice(const std::wstring& path, const std::string& data) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return WriteResult::openFailed;
     return writeAndClose(file, data);
+}
+
+bool writeAt(HANDLE file, std::size_t offset, const char* data, std::size_t size) {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && writeAll(file, data, size);
+}
+
+bool endAt(HANDLE file, std::size_t size) {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+// A header that no new file can replace (its folder takes no new entry) is
+// rewritten so that its old contents survive a failure: the part beyond the
+// old end first, cut off again if that fails; then the existing bytes, which
+// need no new space; then the end.
+WriteResult overwrite(const std::wstring& path, const std::string& data) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return WriteResult::openFailed;
+    LARGE_INTEGER oldSize{};
+    bool ok = GetFileSizeEx(file, &oldSize) != 0;
+    if (ok) {
+        const auto old = static_cast<std::size_t>(oldSize.QuadPart);
+        const std::size_t kept = data.size() < old ? data.size() : old;
+        ok = writeAt(file, kept, data.data() + kept, data.size() - kept);
+        if (!ok) endAt(file, old);
+        ok = ok && writeAt(file, 0, data.data(), kept) && endAt(file, data.size());
+    }
+    const bool closed = CloseHandle(file) != 0;
+    return ok && closed ? WriteResult::ok : WriteResult::writeFailed;
 }
 
 bool isDevice(const std::wstring& path) {
@@ -184,7 +214,7 @@ bool toLocalTime(std::int64_t seconds, std::tm& local) {
 WriteResult replaceFile(const FilePath& path, const std::string& contents) {
     if (path.empty()) return WriteResult::openFailed;
     const std::string data = withCrLf(contents);
-    if (isDevice(path)) return writeInPlace(path, data, FILE_ATTRIBUTE_NORMAL);
+    if (isDevice(path)) return writeToDevice(path, data);
 
     const std::wstring named = longPathForm(path);
     const std::wstring target = followLink(named, GetFileAttributesW(named.c_str()));
@@ -194,8 +224,8 @@ WriteResult replaceFile(const FilePath& path, const std::string& contents) {
     if (!exists && GetLastError() != ERROR_FILE_NOT_FOUND) return WriteResult::openFailed;
     const std::size_t dirLength = directoryLength(target);
     if (dirLength == target.size()) return WriteResult::openFailed;  // ends in a separator
-    // What a plain write keeps: hidden and system (which a plain create of such
-    // a file must even repeat), and the archive bit that any write sets.
+    // What a plain write keeps: hidden and system, and the archive bit that
+    // any write sets.
     const DWORD kept = FILE_ATTRIBUTE_ARCHIVE |
                        (exists ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) : 0);
 
@@ -210,7 +240,12 @@ WriteResult replaceFile(const FilePath& path, const std::string& contents) {
         file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kept, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
     }
-    if (file == INVALID_HANDLE_VALUE) return exists ? writeInPlace(target, data, kept) : WriteResult::openFailed;
+    if (file == INVALID_HANDLE_VALUE) {
+        // A writable header in a folder that takes no new entry is rewritten in
+        // place; any other failure leaves the old header as it was.
+        if (GetLastError() != ERROR_ACCESS_DENIED) return WriteResult::writeFailed;
+        return exists ? overwrite(target, data) : WriteResult::openFailed;
+    }
 
     if (writeAndClose(file, data) == WriteResult::ok && moveIntoPlace(temp, target)) return WriteResult::ok;
     DeleteFileW(temp.c_str());

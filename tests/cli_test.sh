@@ -18,7 +18,7 @@ if [ -z "$VENTRIM_OWN_NAMESPACE" ] && grep -q "^row $ROW [a-z,]*mount" "$0"; the
   VENTRIM_OWN_NAMESPACE=1 exec unshare -m sh "$0" "$ROW"
 fi
 S=$(mktemp -d "${TMPDIR:-/tmp}/ventrim-test-XXXXXX") && chmod 755 "$S" || exit 1
-trap 'cd /; findmnt -rno TARGET | grep "^$S/" | xargs -r umount; rm -rf "$S"' EXIT
+trap 'cd /; findmnt -rno TARGET | grep "^$S/" | xargs -r umount; chattr -R -i "$S" 2>/dev/null; rm -rf "$S"' EXIT
 if [ -z "$W" ]; then cp "$TOOL" "$S/ventrim" && TOOL=$S/ventrim; fi
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"
 [ -z "$W" ] || trap '' XFSZ  # Windows has no such signal, only a failed write
@@ -79,7 +79,7 @@ row() {
 
 ok= open=$(printf '\nCan%st open: ' "'") write=$(printf '\nCan%st write: ' "'")
 usage=$(printf '\nVentrim <headerFileName>\nArguments provided:\n- *ventrim*')
-locked='mkdir fixed && echo old > fixed/h.h && chmod 666 fixed/h.h && chmod 555 fixed && AS=$nobody'
+locked='mkdir fixed && echo old > fixed/h.h && chattr +i fixed'
 held='echo old > h.h && { ${TOOL%ventrim.exe*}hold_file.exe h.h $HOLD > "$T/held" & } &&
   while [ ! -s "$T/held" ]; do sleep 0.05; done'
 attack='mkdir -m 755 safe && echo secret > safe/secret.h && chmod 600 safe/secret.h && mkdir evil &&
@@ -145,14 +145,14 @@ row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$n
 
 # Where the folder takes no new entry, a writable header is rewritten in
 # place, and a failed write leaves it as it was.
-row WritableHeaderInALockedFolder posix,root 0 "$ok" "$locked"' && note fixed/h.h' \
+row WritableHeaderInALockedFolder all,root 0 "$ok" "$locked"' && note fixed/h.h' \
   'header fixed/h.h fixed/h.h && same fixed/h.h && cd fixed && only h.h' fixed/h.h
 row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
   'mkdir -m 1777 t && seq 1000 > t/h.h && chmod 666 t/h.h && note t/h.h && AS=$nobody' \
   'header t/h.h t/h.h && same t/h.h && [ $(stat -c %u t/h.h) = 0 ] && cd t && only h.h' t/h.h
 row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" 'echo old > h.h && note h.h && mount --bind h.h h.h' \
   'header h.h h.h && same h.h && only h.h && umount h.h' h.h
-row FailedWriteInPlaceKeepsTheOldHeader posix,root 1 "${write}fixed/h.h " "$locked"' && ulimit -f 0' '[ $(cat fixed/h.h) = old ]' fixed/h.h
+row FailedWriteInPlaceKeepsTheOldHeader all,root 1 "${write}fixed/h.h " "$locked"' && ulimit -f 0' '[ $(cat fixed/h.h) = old ]' fixed/h.h
 
 # Any other failure: "Can't write", the old header as it was, no temporary file.
 row SizeLimit all 1 "${write}h.h " 'echo old > h.h && ulimit -f 0' '[ $(cat h.h) = old ] && only h.h' h.h
