@@ -24,7 +24,14 @@ struct BuildStamp {
     // Seconds since 1970-01-01 00:00:00 UTC.
     std::int64_t compileTime = 0;
     std::array<char, kDateTextLength> compileTimeDateStr{};
+    // Set from SOURCE_DATE_EPOCH: every run with the same value and path
+    // makes the same stamp.
+    bool reproducible = false;
 };
+
+// SOURCE_DATE_EPOCH, the reproducible-builds convention, may hold at most
+// 9999-12-31 23:59:59 UTC, the last time the date text can show.
+constexpr std::int64_t kLatestSourceDateEpoch = 253402300799;
 
 // Forms the 24-character date text from broken-down local time, with English
 // names and a zero-padded day whatever the locale. Fields out of range (or a
@@ -40,6 +47,21 @@ std::string clampUserName(std::string name);
 // Stamps the version-4 and RFC 4122 variant bits onto 16 random bytes, so
 // byte 8 always lies in 0x80..0xBF.
 void markVersion4(std::array<std::uint8_t, 16>& uuid);
+
+// Reads a SOURCE_DATE_EPOCH value: ASCII decimal digits only, at most
+// kLatestSourceDateEpoch. False for anything else (empty, a sign, blanks).
+bool parseSourceDateEpoch(const std::string& text, std::int64_t& seconds);
+
+// Broken-down UTC time of 0 <= seconds <= kLatestSourceDateEpoch.
+std::tm utcTime(std::int64_t seconds);
+
+// The name-based (SHA-1, version 5) UUID of name in namespaceId, both in
+// network byte order.
+std::array<std::uint8_t, 16> nameBasedUuid(const std::array<std::uint8_t, 16>& namespaceId, const std::string& name);
+
+// Fills stamp from SOURCE_DATE_EPOCH alone: compileTime, its date text in UTC,
+// a GUID named by the time and headerFileName, and no user name.
+void setReproducibleStamp(std::int64_t seconds, const std::string& headerFileName, BuildStamp& stamp);
 
 // Fills codeGuid with a fresh UUID.
 void createCodeGuid(BuildStamp& stamp);

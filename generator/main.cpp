@@ -1,11 +1,14 @@
 // Ventrim: writes a C header carrying a fresh build stamp.
 //
-// Exit status: 0 once the header is written completely, 1 when it cannot be
-// opened or written, 2 when the command line does not hold exactly one path.
+// Exit status: 0 once the header is written completely (or for --help and
+// --version), 1 when it cannot be opened or written, 2 when the command line
+// does not hold exactly one path or SOURCE_DATE_EPOCH is not a time.
 // Standard output is a report: when it cannot be written (a closed pipe, a
 // size limit) the header is written all the same and the status is its own.
 
+#include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "build_stamp.h"
 #include "platform.h"
@@ -16,6 +19,15 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFileError = 1;
 constexpr int kExitUsage = 2;
+
+constexpr char kHelp[] =
+    "Usage: ventrim HEADER\n"
+    "Writes HEADER, a C header that defines this build's stamp: CODE_GUID,\n"
+    "COMPILE_TIME_DATE_STR, COMPILE_TIME_DATE_INT and USER_NAME.\n"
+    "  --help     print this text\n"
+    "  --version  print the banner only\n"
+    "With SOURCE_DATE_EPOCH set, the header depends only on its value and HEADER.\n"
+    "Exit status: 0 written, 1 HEADER cannot be opened or written, 2 usage.\n";
 
 void printUsage(int argc, char** argv) {
     std::string text = "Ventrim <headerFileName>\nArguments provided:\n";
@@ -29,20 +41,37 @@ int main(int argc, char** argv) {
     using namespace ventrim;
 
     platform::initProcess();
-    BuildStamp stamp;
-    createCodeGuid(stamp);
-    queryUserName(stamp);
-
     // The banner goes out before anything else is written, also when the
     // header path is this process's own standard output.
     platform::report("Ventrim Rev 1.0 " + std::string(kAttribution) + '\n');
+    const std::string_view only = argc == 2 ? argv[1] : "";
+    if (only == "--version") return kExitOk;
+    if (only == "--help") {
+        platform::report(kHelp);
+        return kExitOk;
+    }
     if (argc != 2) {
         printUsage(argc, argv);
         return kExitUsage;
     }
     const std::string headerFileName = argv[1];
 
-    readCompileTime(stamp);
+    BuildStamp stamp;
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+        std::int64_t seconds = 0;
+        if (!parseSourceDateEpoch(epoch, seconds)) {
+            std::string value = epoch;
+            for (char& c : value) c = static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+            platform::report("SOURCE_DATE_EPOCH=\"" + value + "\" is not a whole number of seconds from 0 to " +
+                             std::to_string(kLatestSourceDateEpoch) + "\n");
+            return kExitUsage;
+        }
+        setReproducibleStamp(seconds, headerFileName, stamp);
+    } else {
+        createCodeGuid(stamp);
+        queryUserName(stamp);
+        readCompileTime(stamp);
+    }
 
     switch (writeStampHeader(headerFileName, stamp, platform::fileArgument(argc, argv, 1))) {
         case WriteResult::ok:

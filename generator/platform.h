@@ -56,6 +56,10 @@ std::int64_t clockSeconds();
 // rejects it.
 bool toLocalTime(std::int64_t seconds, std::tm& local);
 
+// Whether path is a regular file that holds exactly contents (with the
+// platform's text line ends, as replaceFile would write them).
+bool fileHolds(const FilePath& path, const std::string& contents);
+
 // Replaces the file at path with contents ('\n' line ends; converted to the
 // platform's text line end). A regular file is replaced atomically: readers see
 // the old or the new contents, never a mix, and a failure leaves the old file

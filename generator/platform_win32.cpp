@@ -211,6 +211,23 @@ bool toLocalTime(std::int64_t seconds, std::tm& local) {
     return _localtime64_s(&local, &t) == 0;
 }
 
+bool fileHolds(const FilePath& path, const std::string& contents) {
+    const std::wstring named = longPathForm(path);
+    const HANDLE file = CreateFileW(named.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const std::string expected = withCrLf(contents);
+    LARGE_INTEGER size{};
+    std::string held(expected.size() + 1, '\0');
+    DWORD got = 0;
+    const bool same = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) &&
+                      size.QuadPart == static_cast<LONGLONG>(expected.size()) &&
+                      ReadFile(file, &held[0], static_cast<DWORD>(held.size()), &got, nullptr) &&
+                      held.compare(0, got, expected) == 0 && got == expected.size();
+    CloseHandle(file);
+    return same;
+}
+
 WriteResult replaceFile(const FilePath& path, const std::string& contents) {
     if (path.empty()) return WriteResult::openFailed;
     const std::string data = withCrLf(contents);

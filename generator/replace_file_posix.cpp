@@ -178,6 +178,23 @@ void removeTemp() {
 
 }  // namespace
 
+bool fileHolds(const std::string& path, const std::string& contents) {
+    Fd fd(openat(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.fd < 0 || fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_size != static_cast<off_t>(contents.size())) {
+        return false;
+    }
+    std::string held(contents.size() + 1, '\0');  // one more: a file that grew meanwhile
+    std::size_t got = 0;
+    ssize_t n;
+    while ((n = read(fd.fd, &held[got], held.size() - got)) > 0 || (n < 0 && errno == EINTR)) {
+        if (n > 0) got += static_cast<std::size_t>(n);
+    }
+    held.resize(got);
+    return n == 0 && held == contents;
+}
+
 WriteResult replaceFile(const std::string& path, const std::string& contents) {
     if (path.empty()) return WriteResult::openFailed;
 

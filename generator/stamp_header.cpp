@@ -120,7 +120,11 @@ std::string formatStampHeader(const std::string& headerFileName, const BuildStam
 
 WriteResult writeStampHeader(const std::string& headerFileName, const BuildStamp& stamp,
                              const platform::FilePath& file) {
-    return platform::replaceFile(file, formatStampHeader(headerFileName, stamp));
+    const std::string contents = formatStampHeader(headerFileName, stamp);
+    // A reproducible stamp that is already there is left alone, time stamp
+    // and all, so that nothing that depends on it is rebuilt.
+    if (stamp.reproducible && platform::fileHolds(file, contents)) return WriteResult::ok;
+    return platform::replaceFile(file, contents);
 }
 
 }  // namespace ventrim
