@@ -1,7 +1,12 @@
-# Builds the consumer project twice against Ventrim and checks that the second
-# build carries a new stamp, no earlier than the first.
+# The consumer project (tests/consumer) built against Ventrim as a user's build
+# would build it, Ventrim found installed (MODE install) or added from source
+# (MODE subdir):
 #   cmake -DMODE=install|subdir -DGENERATOR=<gen> -DVENTRIM_BUILD_DIR=<dir>
-#         -DVENTRIM_SOURCE_DIR=<dir> -DWORK_DIR=<dir> -P consumer_test.cmake
+#         -DVENTRIM_SOURCE_DIR=<dir> -DWORK_DIR=<dir> [-DTOOLCHAIN=<file> [-DWINE=<wine>]]
+#         [-DREPRODUCIBLE=ON] -P consumer_test.cmake
+# With TOOLCHAIN, a cross build whose programs run under WINE (when given).
+# With REPRODUCIBLE, two builds with one SOURCE_DATE_EPOCH in two folders, the
+# second as another user where the test runs as root, give the same programs.
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT rc EQUAL 0)
@@ -10,24 +15,128 @@ function(run)
   set(out "${out}" PARENT_SCOPE)
 endfunction()
 
+# stamp(<program> <var>): the GUID and clock the program prints.
+function(stamp program var)
+  run(${WINE} "${bin}/${program}${suffix}")
+  if(NOT out MATCHES "guid=([0-9A-F]+)\r?\nint=([0-9]+)\r?\ndate=[^\n]+\r?\nuser=")
+    message(FATAL_ERROR "${program} prints no stamp: ${out}")
+  endif()
+  set(${var} "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}" PARENT_SCOPE)
+endfunction()
+
+function(expect what)
+  if(NOT (${ARGN}))
+    message(FATAL_ERROR "${what}: ${ARGN}")
+  endif()
+endfunction()
+
 file(REMOVE_RECURSE "${WORK_DIR}")
+set(prefix "${WORK_DIR}/prefix")
 set(use_ventrim "-DVENTRIM_SOURCE_DIR=${VENTRIM_SOURCE_DIR}")
 if(MODE STREQUAL "install")
-  run("${CMAKE_COMMAND}" --install "${VENTRIM_BUILD_DIR}" --prefix "${WORK_DIR}/prefix")
-  set(use_ventrim "-DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix")
+  run("${CMAKE_COMMAND}" --install "${VENTRIM_BUILD_DIR}" --prefix "${prefix}")
+  set(use_ventrim "-DCMAKE_PREFIX_PATH=${prefix}")
 endif()
-run("${CMAKE_COMMAND}" -S "${VENTRIM_SOURCE_DIR}/tests/consumer" -B "${WORK_DIR}/build" -G "${GENERATOR}"
-    ${use_ventrim})
+if(TOOLCHAIN)
+  list(APPEND use_ventrim --toolchain "${TOOLCHAIN}")
+  set(suffix .exe)
+endif()
+# A copy of the project, whose sources the test may touch.
+file(COPY "${VENTRIM_SOURCE_DIR}/tests/consumer/" DESTINATION "${WORK_DIR}/src")
+set(build "${WORK_DIR}/build")
+# A multi-config generator builds Release here, Debug too where said.
+set(bin "${build}")
+set(config "")
+if(GENERATOR MATCHES "Multi-Config")
+  set(bin "${build}/Release")
+  set(config --config Release)
+endif()
+run("${CMAKE_COMMAND}" -S "${WORK_DIR}/src" -B "${build}" -G "${GENERATOR}" ${use_ventrim})
 
-foreach(n 1 2)
-  run("${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
-  run("${WORK_DIR}/build/consumer")
-  if(NOT out MATCHES "guid=([^\n]+)\nint=([^\n]+)\ndate=.+\nuser=")
-    message(FATAL_ERROR "no stamp in the consumer's output")
+if(REPRODUCIBLE)
+  # The second build in a folder of its own that another user may write,
+  # with the same Ventrim.
+  string(RANDOM LENGTH 12 name)
+  set(other "/tmp/ventrim-consumer-${name}")
+  if(DEFINED ENV{TMPDIR})
+    set(other "$ENV{TMPDIR}/ventrim-consumer-${name}")
   endif()
-  set(guid${n} "${CMAKE_MATCH_1}")
-  set(int${n} "${CMAKE_MATCH_2}")
-endforeach()
-if(guid1 STREQUAL guid2 OR int2 LESS int1)
-  message(FATAL_ERROR "the second stamp (${guid2}, ${int2}) is not newer than the first (${guid1}, ${int1})")
+  file(COPY "${WORK_DIR}/src" DESTINATION "${other}")
+  set(as "")
+  set(other_use "${use_ventrim}")
+  execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(uid STREQUAL "0")
+    if(MODE STREQUAL "install")
+      file(COPY "${prefix}" DESTINATION "${other}")
+      set(other_use "-DCMAKE_PREFIX_PATH=${other}/prefix")
+    endif()
+    run(chown -R 65534:65534 "${other}")
+    run(chmod 755 "${other}")
+    set(as setpriv --reuid=65534 --regid=65534 --clear-groups)
+  endif()
+  set(epoch "${CMAKE_COMMAND}" -E env SOURCE_DATE_EPOCH=1700000000)
+  run(${epoch} "${CMAKE_COMMAND}" --build "${build}")
+  execute_process(COMMAND ${as} ${epoch} "${CMAKE_COMMAND}" -S "${other}/src" -B "${other}/build" -G "${GENERATOR}"
+                          ${other_use} RESULT_VARIABLE rc1 OUTPUT_QUIET ERROR_VARIABLE log)
+  execute_process(COMMAND ${as} ${epoch} "${CMAKE_COMMAND}" --build "${other}/build"
+                  RESULT_VARIABLE rc2 OUTPUT_VARIABLE log2 ERROR_VARIABLE log2)
+  foreach(program linked headed)
+    file(SHA256 "${build}/${program}" mine)
+    set(theirs "")
+    if(EXISTS "${other}/build/${program}")
+      file(SHA256 "${other}/build/${program}" theirs)
+    endif()
+    if(NOT mine STREQUAL theirs)
+      set(different "${different} ${program}")
+    endif()
+  endforeach()
+  file(REMOVE_RECURSE "${other}")
+  expect("the second build failed: ${log}${log2}" rc1 EQUAL 0 AND rc2 EQUAL 0)
+  expect("the two builds differ in:${different}" NOT different)
+  return()
 endif()
+
+run("${CMAKE_COMMAND}" --build "${build}" ${config})
+if(TOOLCHAIN)
+  if(WINE)
+    stamp(linked linked)
+    stamp(headed headed)
+  endif()
+  return()
+endif()
+stamp(linked linked1)
+stamp(headed headed1)
+stamp(headed_too headed_too1)
+expect("one header, one stamp" headed1 STREQUAL headed_too1)
+file(STRINGS "${build}/stamp/build_stamp.h" lines LIMIT_COUNT 2)
+list(GET lines 1 line2)
+expect("the header names itself from the build folder" line2 STREQUAL " * stamp/build_stamp.h ")
+
+# Nothing changed: the linked program is not linked again.
+run("${CMAKE_COMMAND}" --build "${build}" ${config} --target linked)
+expect("a build with nothing to do did something: ${out}"
+  out MATCHES "no work to do" OR (NOT GENERATOR MATCHES "Ninja" AND NOT out MATCHES "Linking"))
+# The header is stamped afresh on every build, the linked program only as it
+# links; each configuration's program as its own link.
+run("${CMAKE_COMMAND}" --build "${build}" ${config})
+stamp(linked linked2)
+stamp(headed headed2)
+expect("the linked stamp changed without a link" linked1 STREQUAL linked2)
+expect("the header was not stamped afresh" NOT headed1 STREQUAL headed2)
+if(config)
+  run("${CMAKE_COMMAND}" --build "${build}" --config Debug)
+  set(bin "${build}/Debug")
+  stamp(linked debug)
+  set(bin "${build}/Release")
+  stamp(linked linked2)
+  expect("Debug and Release share a link stamp" NOT debug STREQUAL linked1 AND linked2 STREQUAL linked1)
+endif()
+file(TOUCH "${WORK_DIR}/src/linked.c")
+run("${CMAKE_COMMAND}" --build "${build}" ${config})
+stamp(linked linked3)
+expect("a relink kept the old stamp" NOT linked3 STREQUAL linked1)
+# Installing right after a build installs the program that was built.
+run("${CMAKE_COMMAND}" --install "${build}" ${config} --prefix "${WORK_DIR}/installed")
+file(SHA256 "${bin}/linked" built)
+file(SHA256 "${WORK_DIR}/installed/bin/linked" installed)
+expect("install stamped the program again" built STREQUAL installed)

@@ -1,4 +1,4 @@
-/* Prints the stamp it was built with. */
+/* Prints the stamp of the header it was compiled with. */
 #include <stdio.h>
 
 #include "build_stamp.h"
