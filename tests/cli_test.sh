@@ -48,10 +48,10 @@ long() {
   awk -v n="$1" 'function run(c, k) { s = sprintf("%*s", k, ""); gsub(/ /, c, s); return s }
     BEGIN { while (n - length(p) - 8 > 200) p = p run("d", 199) "/"; print p run("e", n - length(p) - 8) "/stamp.h" }'
 }
-# accounts SOURCES LINE...: this namespace's name services ask SOURCES for
-# accounts, and its passwd file holds the LINEs.
+# accounts CONFIG LINE...: this namespace's name-service configuration is
+# CONFIG, and its passwd file holds the LINEs.
 accounts() {
-  echo "passwd: $1" > "$T/nsswitch.conf" && shift && printf '%s\n' "$@" > "$T/passwd" &&
+  echo "$1" > "$T/nsswitch.conf" && shift && printf '%s\n' "$@" > "$T/passwd" &&
     mount --bind "$T/nsswitch.conf" /etc/nsswitch.conf && mount --bind "$T/passwd" /etc/passwd
 }
 user() { grep -qx "#define USER_NAME \"$1\"" h.h || { grep USER_NAME h.h; return 1; }; }
@@ -112,12 +112,14 @@ row StampedAfreshInAHalfHourZone all 0 "$ok" \
 row UserWithoutAccountEntry posix,root 0 "$ok" 'AS="setpriv --reuid=54321 --regid=54321 --clear-groups"' \
   'getent passwd 54321 || grep -qx "#define USER_NAME \"54321\"" new.h' new.h
 # The account name: read from the passwd file only where the name services
-# make it the deciding source, else asked of them (here systemd, which names
-# uid 0 "root" whatever the file says).
-row AccountFromThePasswdFile posix,mount 0 "$ok" \
-  'accounts "files systemd" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" "zed:x:0:0::/:"' 'user zed' h.h
-row AccountNotInThePasswdFile posix,mount 0 "$ok" 'accounts files "a:x:1:1::/:"' 'user 0' h.h
-row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" 'accounts "systemd files" "zed:x:0:0::/:"' 'user root' h.h
+# make it the deciding source (then the C library, which would first try the
+# name-service cache's socket, is not asked), else asked of them (here
+# systemd, which names uid 0 "root" whatever the file says).
+row AccountFromThePasswdFile posix,mount,strace 0 "$ok" '
+  accounts "  passwd: files systemd # (a comment)" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" " zed:x:0:0::/:" &&
+  export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o $T/calls -e trace=socket"' 'user zed && [ ! -s "$T/calls" ]' h.h
+row AccountNotInThePasswdFile posix,mount 0 "$ok" 'accounts "passwd: files" "a:x:1:1::/:"' 'user 0' h.h
+row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" 'accounts "passwd: systemd files" "zed:x:0:0::/:"' 'user root' h.h
 row LongestNameGetsATemporaryFile posix 0 "$ok" 'touch "$1" && note "$1"' 'replaced "$1"' "$(printf '%0255d' 0)"
 row PathNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
   'replaced "$1"' "$(long 4090)"
