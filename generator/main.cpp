@@ -6,7 +6,6 @@
 // Standard output is a report: when it cannot be written (a closed pipe, a
 // size limit) the header is written all the same and the status is its own.
 
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -29,6 +28,19 @@ constexpr char kHelp[] =
     "With SOURCE_DATE_EPOCH set, the header depends only on its value and HEADER.\n"
     "Exit status: 0 written, 1 HEADER cannot be opened or written, 2 usage.\n";
 
+// The value of SOURCE_DATE_EPOCH in the environment main receives, or null.
+// (A plain scan: getenv would be one more C library function to bind at run
+// time, which costs more than the scan.)
+const char* sourceDateEpoch(char** envp) {
+    for (; envp != nullptr && *envp != nullptr; ++envp) {
+        const char* name = "SOURCE_DATE_EPOCH=";
+        const char* p = *envp;
+        while (*name != '\0' && *p == *name) ++p, ++name;
+        if (*name == '\0') return p;
+    }
+    return nullptr;
+}
+
 void printUsage(int argc, char** argv) {
     std::string text = "Ventrim <headerFileName>\nArguments provided:\n";
     for (int i = 0; i < argc; ++i) ((text += "- ") += argv[i]) += '\n';
@@ -37,7 +49,7 @@ void printUsage(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv, char** envp) {
     using namespace ventrim;
 
     platform::initProcess();
@@ -57,7 +69,7 @@ int main(int argc, char** argv) {
     const std::string headerFileName = argv[1];
 
     BuildStamp stamp;
-    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+    if (const char* epoch = sourceDateEpoch(envp)) {
         std::int64_t seconds = 0;
         if (!parseSourceDateEpoch(epoch, seconds)) {
             std::string value = epoch;

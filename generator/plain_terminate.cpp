@@ -7,6 +7,12 @@
 #include <cstdlib>
 #include <exception>
 
+namespace {
+// A function of our own rather than std::abort itself, whose address the
+// loader would have to look up at start-up.
+[[noreturn]] void endPlainly() { std::abort(); }
+}  // namespace
+
 namespace __cxxabiv1 {
-std::terminate_handler __terminate_handler = std::abort;
+std::terminate_handler __terminate_handler = endPlainly;
 }
