@@ -79,12 +79,15 @@ for gen in Ninja "Unix Makefiles"; do
       -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
     cmake --build "$b" --parallel >/dev/null
   done
+  # The three share the sources: all build with nothing changed, then all
+  # after the one change.
   for _ in $(seq "$runs"); do
     for stamp in none header link; do
-      b="$work/build-$stamp-${gen// /_}"
-      noop[$stamp]+="$(build "$b") "
-      touch "$src/f7.c"
-      change[$stamp]+="$(build "$b") "
+      noop[$stamp]+="$(build "$work/build-$stamp-${gen// /_}") "
+    done
+    touch "$src/f7.c"
+    for stamp in none header link; do
+      change[$stamp]+="$(build "$work/build-$stamp-${gen// /_}") "
     done
   done
   for stamp in none header link; do
