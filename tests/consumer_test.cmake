@@ -1,12 +1,9 @@
-# The consumer project (tests/consumer) built against Ventrim as a user's build
-# would build it, Ventrim found installed (MODE install) or added from source
-# (MODE subdir):
-#   cmake -DMODE=install|subdir -DGENERATOR=<gen> -DVENTRIM_BUILD_DIR=<dir>
-#         -DVENTRIM_SOURCE_DIR=<dir> -DWORK_DIR=<dir> [-DTOOLCHAIN=<file> [-DWINE=<wine>]]
-#         [-DREPRODUCIBLE=ON] -P consumer_test.cmake
-# With TOOLCHAIN, a cross build whose programs run under WINE (when given).
-# With REPRODUCIBLE, two builds with one SOURCE_DATE_EPOCH in two folders, the
-# second as another user where the test runs as root, give the same programs.
+# The consumer project built against Ventrim as a user's build would, Ventrim
+# installed (MODE install) or added from source (MODE subdir). With TOOLCHAIN
+# a cross build, run under WINE when given; with REPRODUCIBLE two builds with
+# one SOURCE_DATE_EPOCH, the second elsewhere and (as root) as another user.
+#   cmake -DMODE=install|subdir -DGENERATOR=<gen> -DVENTRIM_BUILD_DIR=<dir> -DVENTRIM_SOURCE_DIR=<dir>
+#         -DWORK_DIR=<dir> [-DTOOLCHAIN=<file> [-DWINE=<wine>]] [-DREPRODUCIBLE=ON] -P consumer_test.cmake
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT rc EQUAL 0)
@@ -62,7 +59,6 @@ if(REPRODUCIBLE)
     set(other "$ENV{TMPDIR}/ventrim-consumer-${name}")
   endif()
   file(COPY "${WORK_DIR}/src" DESTINATION "${other}")
-  set(as "")
   set(other_use "${use_ventrim}")
   execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(uid STREQUAL "0")
@@ -81,13 +77,9 @@ if(REPRODUCIBLE)
   execute_process(COMMAND ${as} ${epoch} "${CMAKE_COMMAND}" --build "${other}/build"
                   RESULT_VARIABLE rc2 OUTPUT_VARIABLE log2 ERROR_VARIABLE log2)
   foreach(program linked headed)
-    file(SHA256 "${build}/${program}" mine)
-    set(theirs "")
-    if(EXISTS "${other}/build/${program}")
-      file(SHA256 "${other}/build/${program}" theirs)
-    endif()
-    if(NOT mine STREQUAL theirs)
-      set(different "${different} ${program}")
+    execute_process(COMMAND cmp -s "${build}/${program}" "${other}/build/${program}" RESULT_VARIABLE differs)
+    if(differs)
+      string(APPEND different " ${program}")
     endif()
   endforeach()
   file(REMOVE_RECURSE "${other}")
