@@ -1,6 +1,6 @@
 // The few OS services the tool needs. One implementation per platform, chosen
 // by the build: platform_posix.cpp with replace_file_posix.cpp, or
-// platform_win32.cpp.
+// platform_win32.cpp with replace_file_win32.cpp.
 #pragma once
 
 #include <array>
