@@ -64,7 +64,7 @@ constexpr std::array<std::uint8_t, 16> kStampNamespace = {0x71, 0xd4, 0xf4, 0x3e
 }  // namespace
 
 bool parseSourceDateEpoch(const std::string& text, std::int64_t& seconds) {
-    if (text.empty() || text.size() > 20) return false;
+    if (text.empty()) return false;
     std::int64_t value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') return false;

@@ -61,15 +61,16 @@ TEST(SourceDateEpoch, ValuesAndUtcDates) {
     const struct {
         const char* text;
         std::int64_t seconds;  // -1: refused
-    } values[] = {{"0", 0}, {"0012", 12}, {"1700000000", 1700000000}, {"253402300799", 253402300799},
+    } values[] = {{"0", 0}, {"0012", 12}, {"000000000000000000000000000042", 42}, {"1700000000", 1700000000}, {"253402300799", 253402300799},
                   {"253402300800", -1}, {"99999999999999999999999", -1}, {"", -1}, {"-1", -1},
                   {"+1", -1}, {" 1", -1}, {"1 ", -1}, {"1e9", -1}, {"0x10", -1}};
     for (const auto& v : values) {
         std::int64_t seconds = 0;
         EXPECT_EQ(parseSourceDateEpoch(v.text, seconds) ? seconds : -1, v.seconds) << v.text;
     }
-    // Leap days, century years and the last second, then a sweep, against the C library.
-    std::vector<std::int64_t> times = {0, 951782399, 951782400, 4107542399, 4107542400, 253402300799};
+    // Leap days, century years, the start of a 400-year cycle and the last
+    // second, then a sweep, against the C library.
+    std::vector<std::int64_t> times = {0, 951782399, 951782400, 951868800, 4107542399, 4107542400, 253402300799};
     for (std::int64_t t = 0; t < 253402300799; t += 86400 * 97 + 3607) times.push_back(t);
     for (const std::int64_t t : times) {
         const auto seconds = static_cast<std::time_t>(t);
