@@ -13,7 +13,7 @@
 
 #include "build_stamp.h"
 #include "platform.h"
-#include "write_all_posix.h"
+#include "io_posix.h"
 
 namespace ventrim::platform {
 
@@ -77,13 +77,9 @@ namespace {
 bool readFile(const char* path, std::string& out) {
     const int fd = openat(AT_FDCWD, path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    char chunk[1024];  // small: each page of stack first touched costs a fault
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR)) {
-        if (n > 0) out.append(chunk, static_cast<std::size_t>(n));
-    }
+    const bool ok = readToEnd(fd, out);
     close(fd);
-    return n == 0;
+    return ok;
 }
 
 // The next line of text, which is consumed; false at the end.

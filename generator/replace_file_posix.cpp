@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "platform.h"
-#include "write_all_posix.h"
+#include "io_posix.h"
 
 namespace ventrim::platform {
 
@@ -185,14 +185,9 @@ bool fileHolds(const std::string& path, const std::string& contents) {
         st.st_size != static_cast<off_t>(contents.size())) {
         return false;
     }
-    std::string held(contents.size() + 1, '\0');  // one more: a file that grew meanwhile
-    std::size_t got = 0;
-    ssize_t n;
-    while ((n = read(fd.fd, &held[got], held.size() - got)) > 0 || (n < 0 && errno == EINTR)) {
-        if (n > 0) got += static_cast<std::size_t>(n);
-    }
-    held.resize(got);
-    return n == 0 && held == contents;
+    std::string held;
+    held.reserve(contents.size());
+    return readToEnd(fd.fd, held) && held == contents;
 }
 
 WriteResult replaceFile(const std::string& path, const std::string& contents) {

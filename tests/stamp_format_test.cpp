@@ -37,31 +37,32 @@ BuildStamp fixedStamp(std::int64_t compileTime, std::string userName = "builder"
 }  // namespace
 
 TEST(DateText, EveryNameAndFieldInRangeAndOut) {
-    EXPECT_EQ(dateText(2023, 0, 1, 0, 0, 0, 0), "Sun Jan 01 00:00:00 2023");
-    EXPECT_EQ(dateText(2023, 1, 9, 1, 2, 3, 1), "Mon Feb 09 01:02:03 2023");
-    EXPECT_EQ(dateText(2023, 2, 10, 9, 10, 11, 2), "Tue Mar 10 09:10:11 2023");
-    EXPECT_EQ(dateText(2023, 3, 30, 10, 59, 59, 3), "Wed Apr 30 10:59:59 2023");
-    EXPECT_EQ(dateText(2023, 4, 31, 23, 0, 60, 4), "Thu May 31 23:00:60 2023");
-    EXPECT_EQ(dateText(2023, 5, 3, 8, 26, 40, 5), "Fri Jun 03 08:26:40 2023");
-    EXPECT_EQ(dateText(1970, 6, 4, 12, 0, 0, 6), "Sat Jul 04 12:00:00 1970");
-    EXPECT_EQ(dateText(9999, 7, 5, 0, 0, 0, 0), "Sun Aug 05 00:00:00 9999");
-    EXPECT_EQ(dateText(1900, 8, 6, 0, 0, 0, 1), "Mon Sep 06 00:00:00 1900");
-    EXPECT_EQ(dateText(2000, 9, 7, 0, 0, 0, 2), "Tue Oct 07 00:00:00 2000");
-    EXPECT_EQ(dateText(2023, 10, 3, 8, 26, 40, 5), "Fri Nov 03 08:26:40 2023");
-    EXPECT_EQ(dateText(1999, 11, 31, 23, 59, 60, 6), "Sat Dec 31 23:59:60 1999");
-    // Every field just above and just below its range: the text keeps its length.
-    EXPECT_EQ(dateText(10000, 12, 32, 24, 60, 61, 7), "??? ??? ?? ??:??:?? ????");
-    EXPECT_EQ(dateText(-1, -1, 0, -1, -1, -1, -1), "??? ??? ?? ??:??:?? ????");
+    const struct { int year, mon, mday, hour, min, sec, wday; const char* text; } rows[] = {
+        {2023, 0, 1, 0, 0, 0, 0, "Sun Jan 01 00:00:00 2023"},
+        {2023, 1, 9, 1, 2, 3, 1, "Mon Feb 09 01:02:03 2023"},
+        {2023, 2, 10, 9, 10, 11, 2, "Tue Mar 10 09:10:11 2023"},
+        {2023, 3, 30, 10, 59, 59, 3, "Wed Apr 30 10:59:59 2023"},
+        {2023, 4, 31, 23, 0, 60, 4, "Thu May 31 23:00:60 2023"},
+        {2023, 5, 3, 8, 26, 40, 5, "Fri Jun 03 08:26:40 2023"},
+        {1970, 6, 4, 12, 0, 0, 6, "Sat Jul 04 12:00:00 1970"},
+        {9999, 7, 5, 0, 0, 0, 0, "Sun Aug 05 00:00:00 9999"},
+        {1900, 8, 6, 0, 0, 0, 1, "Mon Sep 06 00:00:00 1900"},
+        {2000, 9, 7, 0, 0, 0, 2, "Tue Oct 07 00:00:00 2000"},
+        {2023, 10, 3, 8, 26, 40, 5, "Fri Nov 03 08:26:40 2023"},
+        {1999, 11, 31, 23, 59, 60, 6, "Sat Dec 31 23:59:60 1999"},
+        // Every field just above and just below its range: the text keeps its length.
+        {10000, 12, 32, 24, 60, 61, 7, "??? ??? ?? ??:??:?? ????"},
+        {-1, -1, 0, -1, -1, -1, -1, "??? ??? ?? ??:??:?? ????"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(dateText(r.year, r.mon, r.mday, r.hour, r.min, r.sec, r.wday), r.text);
     EXPECT_EQ(dateText(2147483647, 0, 1, 0, 0, 0, 0).substr(20), "????");  // no overflow adding 1900
     const auto unknown = unknownDateText();
     EXPECT_EQ(std::string(unknown.begin(), unknown.end()), "??? ??? ?? ??:??:?? ????");
 }
 
 TEST(SourceDateEpoch, ValuesAndUtcDates) {
-    const struct {
-        const char* text;
-        std::int64_t seconds;  // -1: refused
-    } values[] = {{"0", 0}, {"0012", 12}, {"000000000000000000000000000042", 42}, {"1700000000", 1700000000}, {"253402300799", 253402300799},
+    // seconds -1: the value is refused.
+    const struct { const char* text; std::int64_t seconds; } values[] = {{"0", 0}, {"0012", 12}, {"000000000000000000000000000042", 42}, {"1700000000", 1700000000}, {"253402300799", 253402300799},
                   {"253402300800", -1}, {"99999999999999999999999", -1}, {"", -1}, {"-1", -1},
                   {"+1", -1}, {" 1", -1}, {"1 ", -1}, {"1e9", -1}, {"0x10", -1}};
     for (const auto& v : values) {
@@ -86,10 +87,7 @@ TEST(SourceDateEpoch, NameBasedGuid) {
     // (the padding alone in the second).
     using Uuid = std::array<std::uint8_t, 16>;
     const Uuid dns = {0x6b, 0xa7, 0xb8, 0x10, 0x9d, 0xad, 0x11, 0xd1, 0x80, 0xb4, 0x00, 0xc0, 0x4f, 0xd4, 0x30, 0xc8};
-    const struct {
-        std::string name;
-        Uuid uuid;
-    } names[] = {
+    const struct { std::string name; Uuid uuid; } names[] = {
         {"www.example.com", {0x2e, 0xd6, 0x65, 0x7d, 0xe9, 0x27, 0x56, 0x8b, 0x95, 0xe1, 0x26, 0x65, 0xa8, 0xae, 0xa6, 0xa2}},
         {std::string(40, 'a'), {0x39, 0xf3, 0x9c, 0x20, 0xdb, 0x47, 0x51, 0x31, 0x88, 0x79, 0x62, 0xf8, 0xf6, 0x7f, 0x90, 0x14}},
     };
