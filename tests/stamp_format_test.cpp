@@ -62,9 +62,10 @@ TEST(DateText, EveryNameAndFieldInRangeAndOut) {
 
 TEST(SourceDateEpoch, ValuesAndUtcDates) {
     // seconds -1: the value is refused.
-    const struct { const char* text; std::int64_t seconds; } values[] = {{"0", 0}, {"0012", 12}, {"000000000000000000000000000042", 42}, {"1700000000", 1700000000}, {"253402300799", 253402300799},
-                  {"253402300800", -1}, {"99999999999999999999999", -1}, {"", -1}, {"-1", -1},
-                  {"+1", -1}, {" 1", -1}, {"1 ", -1}, {"1e9", -1}, {"0x10", -1}};
+    const struct { const char* text; std::int64_t seconds; } values[] = {
+        {"0", 0}, {"0012", 12}, {"000000000000000000000000000042", 42}, {"1700000000", 1700000000},
+        {"253402300799", 253402300799}, {"253402300800", -1}, {"99999999999999999999999", -1}, {"", -1}, {"-1", -1},
+        {"+1", -1}, {" 1", -1}, {"1 ", -1}, {"1e9", -1}, {"0x10", -1}};
     for (const auto& v : values) {
         std::int64_t seconds = 0;
         EXPECT_EQ(parseSourceDateEpoch(v.text, seconds) ? seconds : -1, v.seconds) << v.text;
