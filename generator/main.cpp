@@ -34,7 +34,8 @@ constexpr char kHelp[] =
 // than the scan.)
 const char* sourceDateEpoch(char** envp) {
     const auto matches = [](char c, char upper) {
-        return c == upper || (ventrim::platform::kVariableNamesIgnoreCase && c >= 'a' && c <= 'z' && c - 'a' + 'A' == upper);
+        const bool lower = ventrim::platform::kVariableNamesIgnoreCase && c >= 'a' && c <= 'z';
+        return (lower ? c - 'a' + 'A' : c) == upper;
     };
     for (; envp != nullptr && *envp != nullptr; ++envp) {
         const char* name = "SOURCE_DATE_EPOCH=";

@@ -136,6 +136,10 @@ HANDLE createTemporary(const std::wstring& path, std::size_t dirLength, DWORD at
     return file;
 }
 
+bool moveInto(const std::wstring& temp, const std::wstring& path) {
+    return MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 // Errors by which a file system says it cannot replace a file as ReplaceFileW
 // asks, where a move still can.
 bool replaceUnsupported(DWORD error) {
@@ -156,8 +160,7 @@ WriteResult createHeader(const std::wstring& path, const std::string& data) {
                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         return direct == INVALID_HANDLE_VALUE ? WriteResult::openFailed : overwrite(direct, data);
     }
-    if (writeAndClose(file, data) == WriteResult::ok && MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
-        return WriteResult::ok;
+    if (writeAndClose(file, data) == WriteResult::ok && moveInto(temp, path)) return WriteResult::ok;
     DeleteFileW(temp.c_str());
     return WriteResult::writeFailed;
 }
@@ -195,9 +198,9 @@ WriteResult replaceHeader(const std::wstring& target, const std::string& data) {
     const DWORD error = GetLastError();
     // ReplaceFileW may have removed the old header without the new one
     // taking its name; then the new one is moved there.
-    const bool gone = GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
-    if ((gone || replaceUnsupported(error)) && MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
-        return WriteResult::ok;
+    const bool gone =
+        GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
+    if ((gone || replaceUnsupported(error)) && moveInto(temp, target)) return WriteResult::ok;
     DeleteFileW(temp.c_str());
     return gone ? WriteResult::writeFailed : rewriteInPlace(target, data);
 }

@@ -5,8 +5,8 @@
 #include <stdio.h>
 
 int main(int argc, char** argv) {
-    HANDLE pipe = argc == 2 ? CreateNamedPipeA(argv[1], PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 4096, 0, NULL)
-                            : INVALID_HANDLE_VALUE;
+    HANDLE pipe = argc != 2 ? INVALID_HANDLE_VALUE
+                            : CreateNamedPipeA(argv[1], PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 0, 4096, 0, NULL);
     if (pipe == INVALID_HANDLE_VALUE) return 1;
     fprintf(stderr, "ready\n");
     if (!ConnectNamedPipe(pipe, NULL) && GetLastError() != ERROR_PIPE_CONNECTED) return 1;
