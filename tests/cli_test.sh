@@ -202,7 +202,7 @@ row SystemAttributeKept windows 0 "$ok" 'echo old > h.h && ${TOOL% *} attrib +s 
 # write: the header is rewritten in place at once.
 row HeldBrieflyByAnotherProcess windows 0 "$ok" "HOLD=800 && $held" 'header h.h h.h && only h.h' h.h
 row HeldLongByAnotherProcess windows 1 "${open}h.h " "HOLD=4000 && $held" '[ $(cat h.h) = old ] && only h.h' h.h
-row HeldSharingWritingByAnotherProcess windows 0 "$ok" "HOLD='1500 shared' && $held" \
+row HeldSharingWritingByAnotherProcess windows 0 "$ok" "HOLD='1800 shared' && $held" \
   'header h.h h.h && same h.h && only h.h && ! grep -q released "$T/held"' h.h
 
 # Standard output is a report: the header is written without it.
