@@ -47,6 +47,9 @@ if(MODE STREQUAL "install")
 endif()
 list(APPEND use_ventrim -DKIND=${KIND} ${ARGS})
 if(TOOLCHAIN)
+  # The toolchain finds packages only for the target: the build machine's
+  # Ventrim is named.
+  list(TRANSFORM use_ventrim REPLACE "^-DCMAKE_PREFIX_PATH=.*" "-DVentrim_DIR=${prefix}/lib/cmake/Ventrim")
   list(APPEND use_ventrim --toolchain "${TOOLCHAIN}")
   set(suffix .exe)
 endif()
