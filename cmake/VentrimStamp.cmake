@@ -37,10 +37,13 @@ cmake_policy(VERSION 3.20)
 
 # --- Compiler families ---------------------------------------------------
 # Everything that depends on how a compiler spells its command line is here,
-# one set of pieces a family: which compilers belong to it, how one argument
-# is written into a response file, and the arguments that follow the response
-# file (the source and where the object goes). Another family adds its own
-# pieces and a branch in _ventrim_family.
+# one set of pieces a family: which compilers belong to it, how flags and
+# SHELL: groups are split into arguments, how one argument is written into a
+# response file, and the arguments that follow the response file (the source
+# and where the object goes). Another family adds its own pieces and a branch
+# in _ventrim_family. The rest is common: definitions as -D and folders as -I
+# (which cl takes too), the other options from CMake's own variables for the
+# compiler (CMAKE_<LANG>_COMPILE_OPTIONS_PIC and the like).
 
 # The family of the <lang> compiler, or "" where there is none.
 function(_ventrim_family lang var)
@@ -51,6 +54,8 @@ function(_ventrim_family lang var)
   endif()
   set(${var} "${family}" PARENT_SCOPE)
 endfunction()
+
+set(_ventrim_split_gnu UNIX_COMMAND)
 
 # GCC and Clang split a response file at white space and take a backslash as
 # making the next character literal.
@@ -354,8 +359,9 @@ function(_ventrim_write_rsp)
     set(pic ON)
   endif()
   string(TOUPPER "${config}" config)
-  separate_arguments(flags UNIX_COMMAND "${flags} ${flags_${config}}")
-  separate_arguments(compile_flags UNIX_COMMAND "${compile_flags}")
+  set(split ${_ventrim_split_${family}})
+  separate_arguments(flags ${split} "${flags} ${flags_${config}}")
+  separate_arguments(compile_flags ${split} "${compile_flags}")
   set(args "")
   foreach(definition IN LISTS definitions)
     if(NOT definition STREQUAL "")
@@ -385,7 +391,7 @@ function(_ventrim_write_rsp)
   set(seen "")
   foreach(option IN LISTS options)
     if(option MATCHES "^SHELL:(.*)")
-      separate_arguments(group UNIX_COMMAND "${CMAKE_MATCH_1}")
+      separate_arguments(group ${split} "${CMAKE_MATCH_1}")
       list(APPEND args ${group})
     elseif(NOT option IN_LIST seen)
       list(APPEND seen "${option}")
