@@ -30,6 +30,10 @@
 # folder lies does not end up in the binary.
 
 include_guard(GLOBAL)
+# The functions keep the policies of the CMake they were written for,
+# whatever the project's.
+cmake_policy(PUSH)
+cmake_policy(VERSION 3.20)
 
 # --- Compiler families ---------------------------------------------------
 # Everything that depends on how a compiler spells its command line is here,
@@ -467,3 +471,4 @@ endfunction()
 if(CMAKE_SCRIPT_MODE_FILE AND DEFINED VENTRIM_SETTINGS)
   _ventrim_write_rsp()
 endif()
+cmake_policy(POP)

@@ -20,7 +20,7 @@ constexpr std::size_t kDateTextLength = 24;
 struct BuildStamp {
     // A UUID in the platform's layout; only bytes 8..15 reach the header.
     std::array<std::uint8_t, 16> codeGuid{};
-    std::string userName;
+    std::string userName{};
     // Seconds since 1970-01-01 00:00:00 UTC.
     std::int64_t compileTime = 0;
     std::array<char, kDateTextLength> compileTimeDateStr{};

@@ -57,7 +57,7 @@ extern "C" void removeTempAndEnd(int signal) {
 // that must not be cut in two.
 class SignalsHeld {
 public:
-    SignalsHeld() {
+    SignalsHeld() : saved_() {
         sigset_t all;
         sigfillset(&all);
         sigprocmask(SIG_BLOCK, &all, &saved_);
@@ -73,7 +73,8 @@ private:
 void removeTempOnEndingSignals() {
     struct sigaction action {};
     action.sa_handler = removeTempAndEnd;
-    action.sa_flags = SA_RESETHAND;
+    // The C library defines the flag as an unsigned constant.
+    action.sa_flags = static_cast<int>(SA_RESETHAND);
     for (const int s : kEndingSignals) {
         struct sigaction old {};
         // A signal the caller ignores (nohup) stays ignored: called with the
