@@ -38,11 +38,11 @@ cmake_policy(VERSION 3.20)
 # --- Compiler families ---------------------------------------------------
 # Everything that depends on how a compiler spells its command line is here,
 # one set of pieces a family: which compilers belong to it, how one argument
-# is written into a response file, and the arguments that follow the response
-# file (the source and where the object goes); where it needs them, settings
-# of its own (_ventrim_settings_<family>) and how they join the flags
-# (_ventrim_flags_<family>). Another family adds its own pieces and a branch
-# in _ventrim_family.
+# is written into a response file (with what follows it), and the arguments
+# that follow the response file (the source and where the object goes); where
+# it needs them, settings of its own (_ventrim_settings_<family>) and how they
+# join the flags (_ventrim_flags_<family>). Another family adds its own pieces
+# and a branch in _ventrim_family.
 
 # The family of the <lang> compiler, or "" where there is none.
 function(_ventrim_family lang var)
@@ -62,10 +62,10 @@ function(_ventrim_family lang var)
 endfunction()
 
 # GCC and Clang split a response file at white space and take a backslash as
-# making the next character literal.
+# making the next character literal. One argument a line.
 function(_ventrim_rsp_arg_gnu arg var)
   string(REGEX REPLACE "([\\\\\"' \t\r\n])" "\\\\\\1" arg "${arg}")
-  set(${var} "${arg}" PARENT_SCOPE)
+  set(${var} "${arg}\n" PARENT_SCOPE)
 endfunction()
 
 function(_ventrim_compile_args_gnu source object var)
@@ -74,11 +74,12 @@ endfunction()
 
 # cl and clang-cl split a response file as Windows splits a command line:
 # each argument in quotes, a quote in it as \", backslashes doubled where a
-# quote follows them.
+# quote follows them. All on one line: an option ends with its line, so the
+# file of /FI <file> must not be on the next.
 function(_ventrim_rsp_arg_msvc arg var)
   string(REGEX REPLACE "(\\\\*)\"" "\\1\\1\\\\\"" arg "${arg}")
   string(REGEX REPLACE "(\\\\+)$" "\\1\\1" arg "${arg}")
-  set(${var} "\"${arg}\"" PARENT_SCOPE)
+  set(${var} "\"${arg}\" " PARENT_SCOPE)
 endfunction()
 
 # The source is named with its language (/Tc, /Tp): clang-cl would take a
@@ -463,7 +464,7 @@ function(_ventrim_write_rsp)
   set(text "")
   foreach(arg IN LISTS args)
     cmake_language(CALL _ventrim_rsp_arg_${family} "${arg}" arg)
-    string(APPEND text "${arg}\n")
+    string(APPEND text "${arg}")
   endforeach()
   file(WRITE "${VENTRIM_RSP}" "${text}")
 endfunction()
