@@ -356,6 +356,11 @@ function(_ventrim_link_stamp_settings target type source header_dir lang family 
   if(type MATCHES "SHARED|MODULE")
     set(define_symbol "$<IF:$<BOOL:$<TARGET_PROPERTY:${t},DEFINE_SYMBOL>>,$<TARGET_PROPERTY:${t},DEFINE_SYMBOL>,$<MAKE_C_IDENTIFIER:${t}_EXPORTS>>")
   endif()
+  # A multi-config generator names the configuration to every compile.
+  get_property(multi GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
+  if(multi)
+    string(APPEND define_symbol ";CMAKE_INTDIR=\"$<CONFIG>\"")
+  endif()
   string(APPEND content "set(header_dir [==[${header_dir}]==])\n"
     "set(definitions [==[${define_symbol};$<TARGET_PROPERTY:${t},COMPILE_DEFINITIONS>]==])\n"
     "set(includes [==[$<TARGET_PROPERTY:${t},INCLUDE_DIRECTORIES>]==])\n"
