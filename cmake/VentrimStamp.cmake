@@ -83,13 +83,14 @@ function(_ventrim_rsp_arg_msvc arg var)
 endfunction()
 
 # The source is named with its language (/Tc, /Tp): clang-cl would take a
-# path such as /Users/... for an option.
+# path such as /Users/... for an option. A /Zi among the target's options
+# writes a program database of the stamp's own, beside its object.
 function(_ventrim_compile_args_msvc source object var)
   set(kind p)
   if(source MATCHES "\\.c$")
     set(kind c)
   endif()
-  set(${var} -nologo -c "-Fo${object}" "-T${kind}${source}" PARENT_SCOPE)
+  set(${var} -nologo -c "-Fo${object}" "-Fd${object}.pdb" "-T${kind}${source}" PARENT_SCOPE)
 endfunction()
 
 # The runtime library, where CMake takes it from MSVC_RUNTIME_LIBRARY (and not
