@@ -1,17 +1,20 @@
-/* The library "core": prints the stamp linked or archived with it. Its stamp
-   data stay hidden; only core_print is exported. */
+/* Prints the link stamp of the target it is part of: the program "linked",
+   or the library "core", which exports this function and not its stamp. */
 #include <stdio.h>
 
 extern const unsigned char build_guid[8];
 extern const unsigned long build_int;
-extern const char build_date[];
-extern const char build_user[];
-extern const char build_text[];
+extern const char build_date[], build_user[], build_text[];
+#ifdef MORE
+extern const char build_more[];
+#else
+#define build_more ""
+#endif
 
-__attribute__((visibility("default"))) void core_print(void);
+CORE_API void core_print(void);
 void core_print(void) {
     int i;
     printf("guid=");
     for (i = 0; i < 8; ++i) printf("%02X", build_guid[i]);
-    printf("\nint=%lu\ndate=%s\nuser=%s\ntext=%s\n", build_int, build_date, build_user, build_text);
+    printf("\nint=%lu\ndate=%s\nuser=%s\ntext=%s\nmore=%s\n", build_int, build_date, build_user, build_text, build_more);
 }

@@ -1,6 +1,5 @@
-// A second link stamp of one program, in C++: a const at namespace scope is
-// local to its file in C++, so the extern declaration (with C linkage, as C
-// reads it) makes it the program's.
+// A second link stamp of one program, in C++: extern "C" makes the const the
+// program's (in C++ it is otherwise local to this file) and C's to read.
 #include "build_stamp.h"
 
 #if !defined(ONLY_CXX) || defined(ONLY_C) || !defined(FROM_SHELL_INCLUDE) || !defined(LATE_FLAG)

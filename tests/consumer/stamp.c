@@ -1,5 +1,5 @@
-/* The link stamp the program prints, compiled as its target links: it
-   declares what it defines, and compiles only with the target's settings. */
+/* The link stamp the program prints: it declares what it defines, and
+   compiles only with the stamped target's settings. */
 #include "build_stamp.h"
 
 #if !defined(ONLY_C) || defined(ONLY_CXX) || !defined(FROM_SHELL_INCLUDE) || !defined(LATE_FLAG)
@@ -8,9 +8,7 @@
 
 extern const unsigned char build_guid[8];
 extern const unsigned long build_int;
-extern const char build_date[];
-extern const char build_user[];
-extern const char build_text[];
+extern const char build_date[], build_user[], build_text[];
 
 const unsigned char build_guid[8] = CODE_GUID;
 const unsigned long build_int = COMPILE_TIME_DATE_INT;
