@@ -13,9 +13,8 @@ function(run)
   set(out "${out}" PARENT_SCOPE)
 endfunction()
 
-# stamp(<program> <var>): the stamp the program prints. A program without a C
-# runtime (EXIT) shows the first byte of its header's GUID as its exit status;
-# its stamp is then that GUID, and the text its binary (or core.dll) holds.
+# stamp(<program> <var>): the stamp the program prints; without a C runtime
+# (EXIT), its header's GUID, whose first byte is its exit status, and a text.
 function(stamp program var)
   if(EXIT)
     execute_process(COMMAND ${WINE} "${bin}/${program}${suffix}" RESULT_VARIABLE status)
@@ -24,7 +23,7 @@ function(stamp program var)
     file(STRINGS "${build}/${header}/build_stamp.h" guid REGEX "CODE_GUID")
     string(REGEX MATCH "{0x(..)" first "${guid}")
     math(EXPR first "0x${CMAKE_MATCH_1}")
-    file(GLOB image "${bin}/core.dll" "${bin}/${program}.exe")
+    file(GLOB image "${bin}/core.dll" "${bin}/linked.exe")
     list(GET image 0 image)
     file(STRINGS "${image}" text REGEX "^(first|second)$")
     expect("${program} exits with ${status}, not with its stamp's ${first}" status EQUAL first)
@@ -66,7 +65,6 @@ set(env "${CMAKE_COMMAND}" -E env "CCACHE_DIR=${WORK_DIR}/ccache" ${ENV})
 # A copy of the project, whose sources the test may touch.
 file(COPY "${VENTRIM_SOURCE_DIR}/tests/consumer/" DESTINATION "${WORK_DIR}/src")
 if(EXIT)
-  # No C runtime: win_main.c stands for each C source, told which by a macro.
   file(READ "${WORK_DIR}/src/win_main.c" main)
   foreach(name linked core headed)
     file(WRITE "${WORK_DIR}/src/${name}.c" "#define ${name}_c\n${main}")
@@ -161,18 +159,13 @@ foreach(i RANGE 1 ${count})
   endif()
 endforeach()
 string(REPLACE "--config;" "" config_dir "${config}/")
-if(EXIT)
-  set(config_dir Debug/)
-endif()
 file(GLOB rsp "${build}/*_ventrim/*/${config_dir}stamp.rsp")
 file(STRINGS "${rsp}" stamp_args)
 list(TRANSFORM stamp_args REPLACE "\\\\(.)" "\\1")
-if(EXIT)
-  # cl's: all on one line, split as Windows splits it; /Zi becomes /Z7.
+if(EXIT)  # cl's response file: on one line, split as Windows splits it
   file(READ "${rsp}" stamp_args)
   separate_arguments(stamp_args WINDOWS_COMMAND "${stamp_args}")
   list(FILTER command EXCLUDE REGEX "^/(nologo|Fo.*|Fd.*)$|^--?c?$|/core.c$")
-  list(TRANSFORM command REPLACE "^/Zi$" "-Z7")
 endif()
 list(FIND command -o at)
 list(SUBLIST command 0 ${at} command)
