@@ -37,12 +37,15 @@ cmake_policy(VERSION 3.20)
 
 # --- Compiler families ---------------------------------------------------
 # Everything that depends on how a compiler spells its command line is here,
-# one set of pieces a family: which compilers belong to it, how one argument
-# is written into a response file (with what follows it), and the arguments
-# that follow the response file (the source and where the object goes); where
-# it needs them, settings of its own (_ventrim_settings_<family>) and how they
-# join the flags (_ventrim_flags_<family>). Another family adds its own pieces
-# and a branch in _ventrim_family.
+# one set of pieces a family: which compilers belong to it, how flags and
+# SHELL: groups are split into arguments, how one argument is written into a
+# response file (with what follows it), and the arguments that follow the
+# response file (the source and where the object goes); where it needs them,
+# settings of its own (_ventrim_settings_<family>) and how they join the flags
+# (_ventrim_flags_<family>). Another family adds its own pieces and a branch
+# in _ventrim_family. The rest is common: definitions as -D and folders as -I
+# (which cl takes too), the other options from CMake's own variables for the
+# compiler (CMAKE_<LANG>_COMPILE_OPTIONS_PIC and the like).
 
 # The family of the <lang> compiler, or "" where there is none.
 function(_ventrim_family lang var)
@@ -61,6 +64,8 @@ function(_ventrim_family lang var)
   set(${var} "${family}" PARENT_SCOPE)
 endfunction()
 
+set(_ventrim_split_gnu UNIX_COMMAND)
+
 # GCC and Clang split a response file at white space and take a backslash as
 # making the next character literal. One argument a line.
 function(_ventrim_rsp_arg_gnu arg var)
@@ -71,6 +76,10 @@ endfunction()
 function(_ventrim_compile_args_gnu source object var)
   set(${var} -pipe -c "${source}" -o "${object}" PARENT_SCOPE)
 endfunction()
+
+# cl's flags as the build's shell splits them: Windows keeps the backslashes
+# of C:\... paths.
+set(_ventrim_split_msvc NATIVE_COMMAND)
 
 # cl and clang-cl split a response file as Windows splits a command line:
 # each argument in quotes, a quote in it as \", backslashes doubled where a
@@ -424,10 +433,9 @@ function(_ventrim_write_rsp)
     set(pic ON)
   endif()
   string(TOUPPER "${config}" config)
-  # Split as the build's shell splits them where CMake puts them on a command
-  # line: Windows keeps the backslashes of C:\... paths.
-  separate_arguments(flags NATIVE_COMMAND "${flags} ${flags_${config}}")
-  separate_arguments(compile_flags NATIVE_COMMAND "${compile_flags}")
+  set(split ${_ventrim_split_${family}})
+  separate_arguments(flags ${split} "${flags} ${flags_${config}}")
+  separate_arguments(compile_flags ${split} "${compile_flags}")
   if(COMMAND _ventrim_flags_${family})
     cmake_language(CALL _ventrim_flags_${family} flags)
   endif()
@@ -455,8 +463,8 @@ function(_ventrim_write_rsp)
     list(APPEND args ${option_VISIBILITY_INLINES_HIDDEN})
   endif()
   list(APPEND args ${compile_flags})
-  # Options as CMake passes them: repeats dropped, a SHELL: group split as a
-  # shell would.
+  # Options as CMake passes them: repeats dropped, a SHELL: group split as
+  # CMake splits it, by a POSIX shell's rules on every platform.
   set(seen "")
   foreach(option IN LISTS options)
     if(option MATCHES "^SHELL:(.*)")
