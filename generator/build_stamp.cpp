@@ -103,9 +103,9 @@ std::array<std::uint8_t, 16> nameBasedUuid(const std::array<std::uint8_t, 16>& n
     return uuid;
 }
 
-void setReproducibleStamp(std::int64_t seconds, const std::string& headerFileName, BuildStamp& stamp) {
+void setReproducibleStamp(std::int64_t seconds, const std::string& path, BuildStamp& stamp) {
     // Bytes 8..15 reach the header; they are the same in every layout.
-    stamp.codeGuid = nameBasedUuid(kStampNamespace, std::to_string(seconds) + '\n' + headerFileName);
+    stamp.codeGuid = nameBasedUuid(kStampNamespace, std::to_string(seconds) + '\n' + path);
     stamp.userName.clear();
     stamp.compileTime = seconds;
     stamp.compileTimeDateStr = formatDateText(utcTime(seconds));
