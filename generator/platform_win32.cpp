@@ -64,7 +64,9 @@ FilePath fileArgument(int argc, char** /*argv*/, int index) {
 
 std::string utf8Text(const FilePath& path) {
     const int length = static_cast<int>(path.size());
-    std::string text(WideCharToMultiByte(CP_UTF8, 0, path.data(), length, nullptr, 0, nullptr, nullptr), '\0');
+    // The size is never negative: 0 on failure.
+    const int size = WideCharToMultiByte(CP_UTF8, 0, path.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(size), '\0');
     if (!text.empty()) {
         WideCharToMultiByte(CP_UTF8, 0, path.data(), length, &text[0], static_cast<int>(text.size()), nullptr, nullptr);
     }
