@@ -39,8 +39,10 @@ cmake_policy(VERSION 3.20)
 # Everything that depends on how a compiler spells its command line is here,
 # one set of pieces a family: which compilers belong to it, how flags and
 # SHELL: groups are split into arguments, how one argument is written into a
-# response file, and the arguments that follow the response file (the source
-# and where the object goes). Another family adds its own pieces and a branch
+# response file (with what follows it), and the arguments that follow the
+# response file (the source and where the object goes); where it needs them,
+# settings of its own (_ventrim_settings_<family>) and how they join the flags
+# (_ventrim_flags_<family>). Another family adds its own pieces and a branch
 # in _ventrim_family. The rest is common: definitions as -D and folders as -I
 # (which cl takes too), the other options from CMake's own variables for the
 # compiler (CMAKE_<LANG>_COMPILE_OPTIONS_PIC and the like).
@@ -52,20 +54,85 @@ function(_ventrim_family lang var)
      AND NOT CMAKE_${lang}_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC")
     set(family gnu)
   endif()
+  # cl and clang-cl; a compiler that simulates cl without naming a front end
+  # (Intel's icl) takes cl's options too.
+  set(variant "${CMAKE_${lang}_COMPILER_FRONTEND_VARIANT}")
+  if(variant STREQUAL "MSVC" OR (NOT variant AND
+     (CMAKE_${lang}_COMPILER_ID STREQUAL "MSVC" OR CMAKE_${lang}_SIMULATE_ID STREQUAL "MSVC")))
+    set(family msvc)
+  endif()
   set(${var} "${family}" PARENT_SCOPE)
 endfunction()
 
 set(_ventrim_split_gnu UNIX_COMMAND)
 
 # GCC and Clang split a response file at white space and take a backslash as
-# making the next character literal.
+# making the next character literal. One argument a line.
 function(_ventrim_rsp_arg_gnu arg var)
   string(REGEX REPLACE "([\\\\\"' \t\r\n])" "\\\\\\1" arg "${arg}")
-  set(${var} "${arg}" PARENT_SCOPE)
+  set(${var} "${arg}\n" PARENT_SCOPE)
 endfunction()
 
 function(_ventrim_compile_args_gnu source object var)
   set(${var} -pipe -c "${source}" -o "${object}" PARENT_SCOPE)
+endfunction()
+
+# cl's flags as the build's shell splits them: Windows keeps the backslashes
+# of C:\... paths.
+set(_ventrim_split_msvc NATIVE_COMMAND)
+
+# cl and clang-cl split a response file as Windows splits a command line:
+# each argument in quotes, a quote in it as \", backslashes doubled where a
+# quote follows them. All on one line: an option ends with its line, so the
+# file of /FI <file> must not be on the next.
+function(_ventrim_rsp_arg_msvc arg var)
+  string(REGEX REPLACE "(\\\\*)\"" "\\1\\1\\\\\"" arg "${arg}")
+  string(REGEX REPLACE "(\\\\+)$" "\\1\\1" arg "${arg}")
+  set(${var} "\"${arg}\" " PARENT_SCOPE)
+endfunction()
+
+# The source is named with its language (/Tc, /Tp): clang-cl would take a
+# path such as /Users/... for an option. A /Zi among the target's options
+# writes a program database of the stamp's own, beside its object.
+function(_ventrim_compile_args_msvc source object var)
+  set(kind p)
+  if(source MATCHES "\\.c$")
+    set(kind c)
+  endif()
+  set(${var} -nologo -c "-Fo${object}" "-Fd${object}.pdb" "-T${kind}${source}" PARENT_SCOPE)
+endfunction()
+
+# The runtime library, where CMake takes it from MSVC_RUNTIME_LIBRARY (and not
+# from the flags), as CMake evaluates it for the target: the objects of one
+# program must agree on it. Whether the target has debug information, where
+# CMake takes that from MSVC_DEBUG_INFORMATION_FORMAT.
+function(_ventrim_settings_msvc target lang var)
+  set(t "${target}")
+  set(runtime "")
+  if(CMAKE_MSVC_RUNTIME_LIBRARY_DEFAULT)
+    set(value "$<TARGET_GENEX_EVAL:${t},$<TARGET_PROPERTY:${t},MSVC_RUNTIME_LIBRARY>>")
+    set(value "$<IF:$<BOOL:${value}>,${value},${CMAKE_MSVC_RUNTIME_LIBRARY_DEFAULT}>")
+    foreach(kind MultiThreaded MultiThreadedDLL MultiThreadedDebug MultiThreadedDebugDLL)
+      string(APPEND runtime "$<$<STREQUAL:${value},${kind}>:${CMAKE_${lang}_COMPILE_OPTIONS_MSVC_RUNTIME_LIBRARY_${kind}}>")
+    endforeach()
+  endif()
+  set(debug "")
+  if(CMAKE_MSVC_DEBUG_INFORMATION_FORMAT_DEFAULT)
+    set(value "$<TARGET_GENEX_EVAL:${t},$<TARGET_PROPERTY:${t},MSVC_DEBUG_INFORMATION_FORMAT>>")
+    set(value "$<IF:$<BOOL:${value}>,${value},${CMAKE_MSVC_DEBUG_INFORMATION_FORMAT_DEFAULT}>")
+    set(debug "$<$<BOOL:${value}>:${CMAKE_${lang}_COMPILE_OPTIONS_MSVC_DEBUG_INFORMATION_FORMAT_Embedded}>")
+  endif()
+  set(${var} "${${var}}set(runtime [==[${runtime}]==])\nset(debug [==[${debug}]==])\n" PARENT_SCOPE)
+endfunction()
+
+# The flags with the runtime library and debug information added. Debug
+# information goes into the object itself (/Z7) in whatever format the target
+# asks for: a program database (/Zi) would be written by other compiles at
+# the same time, or be missing when the program links.
+function(_ventrim_flags_msvc var)
+  set(flags ${${var}})
+  list(TRANSFORM flags REPLACE "^[-/]Z[iI]$" "-Z7")
+  set(${var} ${flags} ${runtime} ${debug} PARENT_SCOPE)
 endfunction()
 
 # --- Shared helpers ------------------------------------------------------
@@ -157,6 +224,10 @@ function(ventrim_add_link_stamp)
     message(FATAL_ERROR "${fn}(${target}): ${target} is defined in ${target_dir}. "
       "Call ${fn} in that directory's CMakeLists.txt: CMake adds to a target's link step only there.")
   endif()
+  if(CMAKE_GENERATOR MATCHES "^Visual Studio")
+    message(FATAL_ERROR "${fn}(${target}): the Visual Studio generators run pre-link steps as "
+      "MSBuild events, not exactly when the target links. Use Ninja or Makefiles, or ventrim_add_stamp_header.")
+  endif()
   if(APPLE)
     message(FATAL_ERROR "${fn}(${target}): the architectures, deployment target and SDK of Apple "
       "platforms are not carried to the stamp's compile.")
@@ -175,7 +246,7 @@ function(ventrim_add_link_stamp)
   _ventrim_family(${lang} family)
   if(NOT family)
     message(FATAL_ERROR "${fn}(${target}): compiles ${source} with a compiler that takes GCC's "
-      "options (GCC, Clang); the ${lang} compiler is ${CMAKE_${lang}_COMPILER_ID}.")
+      "options (GCC, Clang) or cl's (MSVC, clang-cl); the ${lang} compiler is ${CMAKE_${lang}_COMPILER_ID}.")
   endif()
 
   # Each stamp of a target in a folder of its own.
@@ -277,6 +348,9 @@ function(_ventrim_link_stamp_settings target type source header_dir lang family 
   foreach(var PIC PIE VISIBILITY VISIBILITY_INLINES_HIDDEN)
     string(APPEND content "set(option_${var} [==[${CMAKE_${lang}_COMPILE_OPTIONS_${var}}]==])\n")
   endforeach()
+  if(COMMAND _ventrim_settings_${family})
+    cmake_language(CALL _ventrim_settings_${family} ${target} ${lang} content)
+  endif()
   string(APPEND content "set(standard_default [==[${CMAKE_${lang}_STANDARD_DEFAULT}]==])\n"
     "set(extensions_default [==[${CMAKE_${lang}_EXTENSIONS_DEFAULT}]==])\n")
   foreach(std IN ITEMS 90 98 99 11 14 17 20 23 26)
@@ -362,6 +436,9 @@ function(_ventrim_write_rsp)
   set(split ${_ventrim_split_${family}})
   separate_arguments(flags ${split} "${flags} ${flags_${config}}")
   separate_arguments(compile_flags ${split} "${compile_flags}")
+  if(COMMAND _ventrim_flags_${family})
+    cmake_language(CALL _ventrim_flags_${family} flags)
+  endif()
   set(args "")
   foreach(definition IN LISTS definitions)
     if(NOT definition STREQUAL "")
@@ -386,12 +463,12 @@ function(_ventrim_write_rsp)
     list(APPEND args ${option_VISIBILITY_INLINES_HIDDEN})
   endif()
   list(APPEND args ${compile_flags})
-  # Options as CMake passes them: repeats dropped, a SHELL: group split as a
-  # shell would.
+  # Options as CMake passes them: repeats dropped, a SHELL: group split as
+  # CMake splits it, by a POSIX shell's rules on every platform.
   set(seen "")
   foreach(option IN LISTS options)
     if(option MATCHES "^SHELL:(.*)")
-      separate_arguments(group ${split} "${CMAKE_MATCH_1}")
+      separate_arguments(group UNIX_COMMAND "${CMAKE_MATCH_1}")
       list(APPEND args ${group})
     elseif(NOT option IN_LIST seen)
       list(APPEND seen "${option}")
@@ -401,7 +478,7 @@ function(_ventrim_write_rsp)
   set(text "")
   foreach(arg IN LISTS args)
     cmake_language(CALL _ventrim_rsp_arg_${family} "${arg}" arg)
-    string(APPEND text "${arg}\n")
+    string(APPEND text "${arg}")
   endforeach()
   file(WRITE "${VENTRIM_RSP}" "${text}")
 endfunction()
