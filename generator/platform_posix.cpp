@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include <string_view>
 
 #include "build_stamp.h"
@@ -98,29 +99,69 @@ std::string_view skipBlanks(std::string_view s) {
     return s;
 }
 
+// The word at the front of s, up to a blank or one of stops, taken off s.
+std::string_view takeWord(std::string_view& s, std::string_view stops) {
+    std::size_t i = 0;
+    while (i < s.size() && !isBlank(s[i]) && stops.find(s[i]) == std::string_view::npos) ++i;
+    const std::string_view word = s.substr(0, i);
+    s.remove_prefix(i);
+    return word;
+}
+
+bool isOneOf(std::string_view word, std::initializer_list<std::string_view> keywords) {
+    const auto sameLetter = [](char a, char b) { return (a | 0x20) == b; };
+    for (const auto k : keywords) {
+        if (word.size() == k.size() && std::equal(word.begin(), word.end(), k.begin(), sameLetter)) return true;
+    }
+    return false;
+}
+
+// Whether the C library accepts a line's list of services, each of which may
+// be followed by actions, "[!STATUS=ACTION ...]". One it cannot read makes it
+// reject the whole file. A '[' where a service belongs ends what it reads.
+bool servicesReadable(std::string_view s) {
+    for (;;) {
+        s = skipBlanks(s);
+        if (takeWord(s, "[").empty()) return true;
+        s = skipBlanks(s);
+        if (s.empty() || s.front() != '[') continue;
+        s = skipBlanks(s.substr(1));
+        do {
+            if (!s.empty() && s.front() == '!') s.remove_prefix(1);
+            if (!isOneOf(takeWord(s, "=]"), {"success", "notfound", "unavail", "tryagain"})) return false;
+            s = skipBlanks(s);
+            if (s.empty() || s.front() != '=') return false;
+            s = skipBlanks(s.substr(1));
+            if (!isOneOf(takeWord(s, "=]"), {"return", "continue", "merge"})) return false;
+            s = skipBlanks(s);
+        } while (s.empty() || s.front() != ']');
+        s.remove_prefix(1);
+    }
+}
+
 // Whether the name-service configuration asks the passwd file first and stops
-// at what it finds there (the default action on success). Anything unusual
-// (no file, the database named twice, an action after "files") says no.
+// at what it finds there (the default action on success), read as the C
+// library reads it: a '#' only begins a line's first word ("files#x" is one
+// service), the last passwd line counts, and one unreadable line rejects the
+// file. Anything else (no file, a NUL byte, actions after "files") says no.
 bool passwdFileDecides() {
     std::string config;
-    if (!readFile("/etc/nsswitch.conf", config)) return false;
+    if (!readFile("/etc/nsswitch.conf", config) || config.find('\0') != std::string::npos) return false;
     std::string_view text = config, line, sources;
-    int named = 0;
+    bool named = false;
     while (nextLine(text, line)) {
-        line = skipBlanks(line.substr(0, line.find('#')));
-        std::size_t i = 0;
-        while (i < line.size() && line[i] != ':' && !isBlank(line[i])) ++i;
-        const std::string_view word = line.substr(0, i);
-        const auto sameLetter = [](char a, char b) { return (a | 0x20) == b; };
-        if (word.size() != 6 || !std::equal(word.begin(), word.end(), "passwd", sameLetter)) continue;
-        ++named;
-        sources = skipBlanks(line.substr(i));
+        line = skipBlanks(line);
+        const std::string_view database = takeWord(line, ":");
+        if (database.empty() || database.front() == '#') continue;  // no database the C library knows
+        while (!line.empty() && (isBlank(line.front()) || line.front() == ':')) line.remove_prefix(1);
+        if (line.find('[') != std::string_view::npos && !servicesReadable(line)) return false;
+        if (database == "passwd") {
+            named = true;
+            sources = line;
+        }
     }
-    if (named != 1 || sources.empty() || sources.front() != ':') return false;
-    sources = skipBlanks(sources.substr(1));
-    if (sources.substr(0, 5) != "files") return false;
-    sources.remove_prefix(5);
-    return sources.empty() || (isBlank(sources.front()) && skipBlanks(sources).substr(0, 1) != "[");
+    if (!named || takeWord(sources, "[") != "files") return false;
+    return sources.empty() || skipBlanks(sources).substr(0, 1) != "[";
 }
 
 // A decimal id field, or -1 for any form the C library might read otherwise.
@@ -138,7 +179,8 @@ long long decimalField(std::string_view field) {
 // line reads in a way the C library might read otherwise: then it decides.
 bool passwdFileName(uid_t uid, std::string& name) {
     std::string passwd;
-    if (!readFile("/etc/passwd", passwd)) return false;
+    // A NUL byte ends a line for the C library's reader.
+    if (!readFile("/etc/passwd", passwd) || passwd.find('\0') != std::string::npos) return false;
     std::string_view text = passwd, line;
     while (nextLine(text, line)) {
         line = skipBlanks(line);
@@ -175,9 +217,8 @@ std::string accountName() {
     passwd entry{};
     passwd* found = nullptr;
     int rc;
-    while ((rc = getpwuid_r(uid, &entry, &buffer[0], buffer.size(), &found)) == ERANGE &&
-           buffer.size() < (1u << 20)) {
-        buffer.resize(buffer.size() * 2);
+    while ((rc = getpwuid_r(uid, &entry, &buffer[0], buffer.size(), &found)) == ERANGE) {
+        buffer.resize(buffer.size() * 2);  // an entry of any length, as the C library reads it
     }
     if (rc == 0 && found != nullptr && found->pw_name != nullptr) return found->pw_name;
     // No account entry, common for ids handed out by containers and CI runners.

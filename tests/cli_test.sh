@@ -48,12 +48,14 @@ long() {
     BEGIN { while (n - length(p) - 8 > 200) p = p run("d", 199) "/"; print p run("e", n - length(p) - 8) "/stamp.h" }'
 }
 # accounts CONFIG LINE...: this namespace's name-service configuration is
-# CONFIG, and its passwd file holds the LINEs.
+# CONFIG, and its passwd file holds the LINEs (both with printf's escapes).
 accounts() {
-  echo "$1" > "$T/nsswitch.conf" && shift && printf '%s\n' "$@" > "$T/passwd" &&
+  printf '%b\n' "$1" > "$T/nsswitch.conf" && shift && printf '%b\n' "$@" > "$T/passwd" &&
     mount --bind "$T/nsswitch.conf" /etc/nsswitch.conf && mount --bind "$T/passwd" /etc/passwd
 }
 user() { grep -qx "#define USER_NAME \"$1\"" h.h || { grep USER_NAME h.h; return 1; }; }
+# again NAME CONFIG LINE...: a run under these accounts names NAME.
+again() { u=$1 && shift && accounts "$@" && $TOOL h.h > /dev/null && user "$u"; }
 
 fail() { echo "$ROW: $*"; exit 1; }
 row() {
@@ -117,7 +119,12 @@ row StampedAfreshInAHalfHourZone all 0 "$ok" \
 row AccountFromThePasswdFile posix,mount,strace 0 "$ok" '
   accounts "  passwd: files systemd # (a comment)" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" " zed:x:0:0::/:" &&
   export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o $T/calls -e trace=socket"' 'user zed && [ ! -s "$T/calls" ]' h.h
-row UserWithoutAccountEntry posix,mount 0 "$ok" 'accounts "passwd: files" "a:x:1:1::/:"' 'user 0' h.h
+# Where the C library reads them otherwise, it is asked: a '#' in a word, an
+# unreadable action on any line, a NUL byte, an entry over 1 MiB (and no entry).
+row AccountsAsTheCLibraryReadsThem posix,mount 0 "$ok" 'accounts "passwd: files" "a:x:1:1::/:"' 'user 0 &&
+  again 0 "passwd: files#local" "zed:x:0:0::/:" && again 0 "passwd: files\nhosts: files [BOGUS=return]" "zed:x:0:0::/:" &&
+  again zed "passwd: files" "a\0:x:0:0::/:" "zed:x:0:0::/:" &&
+  again zed "passwd: files [SUCCESS=return]" "zed:x:0:0:$(head -c 1100000 /dev/zero | tr "\0" g):/:"' h.h
 row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" 'accounts "passwd: systemd files" "zed:x:0:0::/:"' 'user root' h.h
 row LongestNameGetsATemporaryFile posix 0 "$ok" 'touch "$1" && note "$1"' 'replaced "$1"' "$(printf '%0255d' 0)"
 row PathNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
