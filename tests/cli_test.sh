@@ -49,13 +49,11 @@ long() {
 }
 # accounts CONFIG LINE...: this namespace's name-service configuration is
 # CONFIG, and its passwd file holds the LINEs (both with printf's escapes).
-accounts() {
-  printf '%b\n' "$1" > "$T/nsswitch.conf" && shift && printf '%b\n' "$@" > "$T/passwd" &&
-    mount --bind "$T/nsswitch.conf" /etc/nsswitch.conf && mount --bind "$T/passwd" /etc/passwd
-}
+accounts() { nssFiles "$@" && mount --bind "$T/nsswitch.conf" /etc/nsswitch.conf && mount --bind "$T/passwd" /etc/passwd; }
+nssFiles() { printf '%b\n' "$1" > "$T/nsswitch.conf" && shift && printf '%b\n' "$@" > "$T/passwd"; }
 user() { grep -qx "#define USER_NAME \"$1\"" h.h || { grep USER_NAME h.h; return 1; }; }
-# again NAME CONFIG LINE...: a run under these accounts names NAME.
-again() { u=$1 && shift && accounts "$@" && $TOOL h.h > /dev/null && user "$u"; }
+# again NAME CONFIG LINE...: a run with these in the files accounts bound names NAME.
+again() { u=$1 && shift && nssFiles "$@" && $TOOL h.h > /dev/null && user "$u"; }
 
 fail() { echo "$ROW: $*"; exit 1; }
 row() {
@@ -131,6 +129,12 @@ row PathNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" 
   'replaced "$1"' "$(long 4090)"
 row OwnerAndModeKept posix,root 0 "$ok" 'echo old > kept.h && chown 65534:65534 kept.h && chmod 2604 kept.h' \
   'header kept.h kept.h && [ $(stat -c %u:%g:%a kept.h) = 65534:65534:2604 ]' kept.h
+# ACLs as a plain write leaves them: a replaced header keeps its own, never
+# one from the folder's default; a new one gets the default, as a plain create.
+row AccessControlListsAsAPlainWriteLeavesThem posix 0 "$ok" 'echo old > a.h && echo old > b.h && chmod 640 b.h &&
+  setfacl -m u:65534:rw- a.h && setfacl -d -m u:65534:rw- . && getfacl -c a.h b.h > "$T/acl"' '$TOOL b.h > /dev/null &&
+  [ "$(getfacl -c a.h b.h)" = "$(cat "$T/acl")" ] && umask 077 && $TOOL c.h > /dev/null && touch plain.h &&
+  [ "$(getfacl -c c.h)" = "$(getfacl -c plain.h)" ] && header a.h a.h' a.h
 row SetIdBitDroppedWithAnOwnerNotKept posix,root 0 "$ok" 'touch g.h && chmod 2666 g.h && AS=$nobody' \
   'header g.h g.h && [ $(stat -c %u:%a g.h) = 65534:666 ]' g.h
 
@@ -161,6 +165,7 @@ row AFolder all 1 "${open}sub " 'mkdir sub' 'cd sub && only' sub
 row EmptyPath all 1 "${open} " '' 'only' ''
 row ReadOnlyHeader posix,root 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h && AS=$nobody' '[ $(cat ro.h) = keep ] && only ro.h' ro.h
 row ReadOnlyAttribute windows 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h' '[ $(cat ro.h) = keep ]' ro.h
+row TooManyOpenFiles posix 1 "${open}h.h " 'echo old > h.h && exec 3>&- 4>&- && ulimit -n 5' '[ $(cat h.h) = old ] && only h.h' h.h
 row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$nobody' 'cd locked && only' locked/x.h
 
 # Where the folder takes no new entry, a writable header is rewritten in
@@ -170,13 +175,18 @@ row WritableHeaderInALockedFolder all,root 0 "$ok" "$locked"' && note fixed/h.h'
 row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
   'mkdir -m 1777 t && seq 1000 > t/h.h && chmod 666 t/h.h && note t/h.h && AS=$nobody' \
   'header t/h.h t/h.h && same t/h.h && [ $(stat -c %u t/h.h) = 0 ] && cd t && only h.h' t/h.h
+# There a header or pipe of neither the runner nor the folder's owner is
+# refused, as the kernel's protected_regular and protected_fifos refuse it.
+row OthersHeaderInAStickyFolder posix,root 1 "${open}t/h.h " 'mkdir -m 1777 t && echo old > t/h.h && chown 65534 t/h.h' \
+  '[ $(cat t/h.h) = old ]' t/h.h
+row OthersPipeInAGroupStickyFolder posix,root 1 "${open}t/p " 'mkdir -m 1770 t && mkfifo t/p && chown 65534 t/p && exec 3<> t/p' \
+  '[ -p t/p ]' t/p
 row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" 'echo old > h.h && note h.h && mount --bind h.h h.h' \
   'header h.h h.h && same h.h && only h.h && umount h.h' h.h
 row FailedWriteInPlaceKeepsTheOldHeader all,root 1 "${write}fixed/h.h " "$locked"' && ulimit -f 0' '[ $(cat fixed/h.h) = old ]' fixed/h.h
 
 # Any other failure: "Can't write", the old header as it was, no temporary file.
 row SizeLimit all 1 "${write}h.h " 'echo old > h.h && ulimit -f 0' '[ $(cat h.h) = old ] && only h.h' h.h
-row TooManyOpenFiles posix 1 "${write}h.h " 'echo old > h.h && exec 3>&- 4>&- && ulimit -n 5' '[ $(cat h.h) = old ] && only h.h' h.h
 # As root, a device node of the test's own: never the machine's /dev/full.
 row FullDevice posix 1 "${write}full " 'if [ $(id -u) = 0 ]; then mknod full c 1 7; else ln -s /dev/full full; fi' '' full
 row NulDevice windows 0 "$ok" '' 'only' NUL
