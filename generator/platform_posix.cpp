@@ -83,8 +83,9 @@ bool readFile(const char* path, std::string& out) {
     return ok;
 }
 
-// The next line of text, which is consumed; false at the end.
-bool nextLine(std::string_view& text, std::string_view& line) {
+// The next line of text, which is consumed; false at the end. Inline: the
+// readers of the system files call it once a line.
+inline bool nextLine(std::string_view& text, std::string_view& line) {
     if (text.empty()) return false;
     const auto end = text.find('\n');
     line = text.substr(0, end);
@@ -99,10 +100,10 @@ std::string_view skipBlanks(std::string_view s) {
     return s;
 }
 
-// The word at the front of s, up to a blank or one of stops, taken off s.
-std::string_view takeWord(std::string_view& s, std::string_view stops) {
+// The word at the front of s, up to a blank, stop or orStop, taken off s.
+std::string_view takeWord(std::string_view& s, char stop, char orStop) {
     std::size_t i = 0;
-    while (i < s.size() && !isBlank(s[i]) && stops.find(s[i]) == std::string_view::npos) ++i;
+    while (i < s.size() && !isBlank(s[i]) && s[i] != stop && s[i] != orStop) ++i;
     const std::string_view word = s.substr(0, i);
     s.remove_prefix(i);
     return word;
@@ -122,17 +123,17 @@ bool isOneOf(std::string_view word, std::initializer_list<std::string_view> keyw
 bool servicesReadable(std::string_view s) {
     for (;;) {
         s = skipBlanks(s);
-        if (takeWord(s, "[").empty()) return true;
+        if (takeWord(s, '[', '[').empty()) return true;
         s = skipBlanks(s);
         if (s.empty() || s.front() != '[') continue;
         s = skipBlanks(s.substr(1));
         do {
             if (!s.empty() && s.front() == '!') s.remove_prefix(1);
-            if (!isOneOf(takeWord(s, "=]"), {"success", "notfound", "unavail", "tryagain"})) return false;
+            if (!isOneOf(takeWord(s, '=', ']'), {"success", "notfound", "unavail", "tryagain"})) return false;
             s = skipBlanks(s);
             if (s.empty() || s.front() != '=') return false;
             s = skipBlanks(s.substr(1));
-            if (!isOneOf(takeWord(s, "=]"), {"return", "continue", "merge"})) return false;
+            if (!isOneOf(takeWord(s, '=', ']'), {"return", "continue", "merge"})) return false;
             s = skipBlanks(s);
         } while (s.empty() || s.front() != ']');
         s.remove_prefix(1);
@@ -147,20 +148,23 @@ bool servicesReadable(std::string_view s) {
 bool passwdFileDecides() {
     std::string config;
     if (!readFile("/etc/nsswitch.conf", config) || config.find('\0') != std::string::npos) return false;
+    // Actions are rare: without them only a line that may name passwd is read.
+    const bool actions = config.find('[') != std::string::npos;
     std::string_view text = config, line, sources;
     bool named = false;
     while (nextLine(text, line)) {
         line = skipBlanks(line);
-        const std::string_view database = takeWord(line, ":");
+        if (!actions && (line.empty() || line.front() != 'p')) continue;
+        const std::string_view database = takeWord(line, ':', ':');
         if (database.empty() || database.front() == '#') continue;  // no database the C library knows
         while (!line.empty() && (isBlank(line.front()) || line.front() == ':')) line.remove_prefix(1);
-        if (line.find('[') != std::string_view::npos && !servicesReadable(line)) return false;
+        if (actions && !servicesReadable(line)) return false;
         if (database == "passwd") {
             named = true;
             sources = line;
         }
     }
-    if (!named || takeWord(sources, "[") != "files") return false;
+    if (!named || takeWord(sources, '[', '[') != "files") return false;
     return sources.empty() || skipBlanks(sources).substr(0, 1) != "[";
 }
 
@@ -179,14 +183,14 @@ long long decimalField(std::string_view field) {
 // line reads in a way the C library might read otherwise: then it decides.
 bool passwdFileName(uid_t uid, std::string& name) {
     std::string passwd;
-    // A NUL byte ends a line for the C library's reader.
-    if (!readFile("/etc/passwd", passwd) || passwd.find('\0') != std::string::npos) return false;
+    if (!readFile("/etc/passwd", passwd)) return false;
     std::string_view text = passwd, line;
     while (nextLine(text, line)) {
         line = skipBlanks(line);
         // Comments, and the +/- entries only the compat service reads, are
         // passed over as the C library's own reader passes over them.
         if (line.empty() || line.front() == '#' || line.front() == '+' || line.front() == '-') continue;
+        const std::string_view whole = line;
         std::string_view field[4];
         for (auto& f : field) {
             const auto colon = line.find(':');
@@ -196,6 +200,9 @@ bool passwdFileName(uid_t uid, std::string& name) {
         const long long id = decimalField(field[2]);
         if (id < 0 || decimalField(field[3]) < 0) return false;
         if (id == static_cast<long long>(uid)) {
+            // A NUL byte ends the line for the C library's reader. Elsewhere
+            // it leaves a field the library reads as a number unread here.
+            if (whole.find('\0') != std::string_view::npos) return false;
             name.assign(field[0]);
             return true;
         }
