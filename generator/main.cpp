@@ -24,7 +24,7 @@ constexpr char kHelp[] =
     "Writes HEADER, a C header that defines this build's stamp: CODE_GUID,\n"
     "COMPILE_TIME_DATE_STR, COMPILE_TIME_DATE_INT and USER_NAME.\n"
     "  --help     print this text\n"
-    "  --version  print the banner only\n"
+    "  --version  print the version\n"
     "With SOURCE_DATE_EPOCH set, the header depends only on its value and HEADER.\n"
     "Exit status: 0 written, 1 HEADER cannot be opened or written, 2 usage.\n";
 
@@ -55,9 +55,12 @@ int main(int argc, char** argv, char** envp) {
     platform::initProcess();
     // The banner goes out before anything else is written, also when the
     // header path is this process's own standard output.
-    platform::report("Ventrim Rev 1.0 " + std::string(kAttribution) + '\n');
+    platform::report("Ventrim Rev " VENTRIM_REVISION " " + std::string(kAttribution) + '\n');
     const std::string_view only = argc == 2 ? argv[1] : "";
-    if (only == "--version") return kExitOk;
+    if (only == "--version") {
+        platform::report("ventrim " VENTRIM_VERSION "\n");
+        return kExitOk;
+    }
     if (only == "--help") {
         platform::report(kHelp);
         return kExitOk;

@@ -18,7 +18,7 @@
 
 namespace fs = std::filesystem;
 
-TEST(Cli, EndingSignalsLeaveNoTemporaryFile) {
+TEST(Interrupted, EndingSignalsLeaveNoTemporaryFile) {
     std::string dir = fs::temp_directory_path() / "ventrim-signals-XXXXXX";
     ASSERT_TRUE(mkdtemp(&dir[0]));
     const auto removeAll = [](std::string* d) { fs::remove_all(*d); };

@@ -1,7 +1,7 @@
 #!/bin/sh
 # End to end: the built tool run as a build runs it. CTest runs each row on its
 # own, as cli_test.sh NAME, with TOOL the command that starts the tool (and W
-# set for the Windows build under Wine). A row:
+# set for the Windows build under Wine), REVISION and VERSION the project's. A row:
 #   row NAME WHERE STATUS OUTPUT BEFORE CHECK [ARG...]
 # WHERE: all, posix or windows, with ",root" (skipped unless root), ",mount"
 # (as root, in a mount namespace of its own), ",strace" or ",systemd" (skipped
@@ -70,7 +70,7 @@ row() {
   got=$(cat "$T/status") actual=$(cat "$T/stdout")
   [ $got = $status ] || fail "status $got, expected $status; output: $actual"
   case $out:$actual in -:) ;; -:*) fail "output: $actual" ;;
-    *) case $actual in "Ventrim Rev 1.0 - build stamps for C and C++"$out) ;; *) fail "output: $actual" ;; esac ;;
+    *) case $actual in "Ventrim Rev $REVISION - build stamps for C and C++"$out) ;; *) fail "output: $actual" ;; esac ;;
   esac
   (eval "$check") || fail "check failed: $check"
   exit 0
@@ -90,7 +90,7 @@ attack='mkdir -m 755 safe && echo secret > safe/secret.h && chmod 600 safe/secre
 row NoArgument all 2 "$usage" '' 'only'
 row ArgumentsListedLiterally all 2 "$usage$(printf '\n- a%%sb.h\n- \n- -x')" '' 'only' 'a%sb.h' '' '-x'
 row HelpWritesNoFile all 0 "$(printf '\nUsage: ventrim HEADER\n*')" '' 'only' --help
-row VersionWritesNoFile all 0 '' '' 'only' --version
+row VersionWritesNoFile all 0 "$(printf '\nventrim %s' "$VERSION")" '' 'only' --version
 row HeaderNamedLikeAnOption all 0 "$ok" '' 'header ./--help ./--help && only --help' ./--help
 
 # SOURCE_DATE_EPOCH: the header depends only on its value and the path, in UTC

@@ -1,14 +1,14 @@
 #!/bin/sh
-# The README's Make and Meson recipes, taken from it as they stand and run on
-# a small program with the built tool on PATH:
-#   recipes_test.sh make|meson README TOOL
+# The build guide's Make and Meson recipes, taken from it as they stand and run
+# on a small program with the built tool on PATH:
+#   recipes_test.sh make|meson GUIDE TOOL
 set -eu
 export LC_ALL=C
 kind=$1
 S=$(mktemp -d "${TMPDIR:-/tmp}/ventrim-recipe-XXXXXX")
 trap 'rm -rf "$S"' EXIT
 mkdir "$S/bin" && cp "$3" "$S/bin/ventrim" && PATH=$S/bin:$PATH && cd "$S"
-# The first fenced block of the kind in the README.
+# The first fenced block of the kind in the guide.
 awk -v k="$kind" '$0 == "```" k { on = 1; next } on && $0 == "```" { exit } on' "$2" > recipe
 fail() { echo "$kind recipe: $*"; exit 1; }
 printf '#include <stdio.h>\nextern const char build_date[];\nextern const unsigned char build_guid[8];\n%s\n' \

@@ -6,14 +6,18 @@ a swapped logical operator, a changed constant, a deleted call), rebuilds,
 runs the suite, and reports which mutants no test caught and which tests
 caught a mutant that no other test caught.
 
-    tools/mutate.py [--build DIR] [--only REGEX] [FILE...]
+    tools/mutate.py [--build DIR] [--only REGEX] [--tests REGEX] [--record FILE] [FILE...]
 
 Defaults: every .cpp file under generator/ but the Windows one, in a build
 folder of its own (build-mutate). The build uses Ninja when it is installed.
+--tests runs only the tests it matches; --record writes each mutant and the
+tests that caught it as JSON, so that two runs (before and after a change to
+the tests) can be compared mutant by mutant.
 Run it in a private mount namespace as root (unshare -m) so that a mutant
 that replaces the wrong file can reach only that namespace's mounts.
 """
 import argparse
+import json
 import os
 import pathlib
 import re
@@ -76,6 +80,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default="build-mutate")
     ap.add_argument("--only", default="", help="a regular expression for FILE:LINE")
+    ap.add_argument("--tests", default="", help="a regular expression for the tests to run")
+    ap.add_argument("--record", help="a JSON file: each mutant and the tests that caught it")
     ap.add_argument("files", nargs="*")
     args = ap.parse_args()
     files = [ROOT / f for f in args.files] or sorted(
@@ -86,10 +92,13 @@ def main():
     if run(["cmake", "--build", str(build)]).returncode != 0:
         sys.exit("the unmutated tree does not build")
 
-    # CTest runs the suite but the integration tests (the consumer builds and
-    # the package), each test in a process group that a timeout ends whole.
+    # CTest runs the suite but the integration tests (the consumer builds, and
+    # the version test, which builds a copy of the sources), each test in a
+    # process group that a timeout ends whole.
     def failing_tests():
-        r = subprocess.run(["ctest", "--test-dir", str(build), "-j2", "--timeout", "30", "-E", "^(consumer|package)"],
+        only = ["-R", args.tests] if args.tests else []
+        r = subprocess.run(["ctest", "--test-dir", str(build), "-j2", "--timeout", "30", "-E", "^(consumer|version)",
+                            *only],
                            cwd=ROOT, capture_output=True, text=True, env={**os.environ, "GTEST_COLOR": "no"})
         failed = r.stdout.partition("The following tests FAILED:")[2]
         return r.returncode, re.findall(r"^\s*\d+ - (\S+) \(", failed, re.M), r.stdout
@@ -99,7 +108,7 @@ def main():
         sys.exit(out + "\nthe unmutated tree fails its tests: " + " ".join(failed))
 
     survived, killed, stillborn = [], 0, 0
-    sole_killers = {}
+    sole_killers, record = {}, {}
     for path in files:
         original = path.read_text()
         try:
@@ -112,6 +121,7 @@ def main():
                     stillborn += 1
                     continue
                 rc, failed, _ = failing_tests()
+                record[f"{where} {label}: {text[line].strip()}"] = failed
                 if rc == 0:
                     survived.append(f"{where} {label}: {text[line].strip()}")
                     print("SURVIVED", survived[-1], flush=True)
@@ -123,6 +133,8 @@ def main():
         finally:
             path.write_text(original)
     run(["cmake", "--build", str(build)])
+    if args.record:
+        pathlib.Path(args.record).write_text(json.dumps(record, indent=1) + "\n")
     total = killed + len(survived)
     print(f"\n{killed} of {total} mutants killed ({100 * killed / max(total, 1):.0f}%), "
           f"{stillborn} did not build.")
