@@ -150,8 +150,7 @@ bool passwdFileDecides() {
     if (!readFile("/etc/nsswitch.conf", config) || config.find('\0') != std::string::npos) return false;
     // Actions are rare: without them only a line that may name passwd is read.
     const bool actions = config.find('[') != std::string::npos;
-    std::string_view text = config, line, sources;
-    bool named = false;
+    std::string_view text = config, line, sources;  // none: the C library's default
     while (nextLine(text, line)) {
         line = skipBlanks(line);
         if (!actions && (line.empty() || line.front() != 'p')) continue;
@@ -159,12 +158,9 @@ bool passwdFileDecides() {
         if (database.empty() || database.front() == '#') continue;  // no database the C library knows
         while (!line.empty() && (isBlank(line.front()) || line.front() == ':')) line.remove_prefix(1);
         if (actions && !servicesReadable(line)) return false;
-        if (database == "passwd") {
-            named = true;
-            sources = line;
-        }
+        if (database == "passwd") sources = line;
     }
-    if (!named || takeWord(sources, '[', '[') != "files") return false;
+    if (takeWord(sources, '[', '[') != "files") return false;
     return sources.empty() || skipBlanks(sources).substr(0, 1) != "[";
 }
 

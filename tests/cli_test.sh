@@ -112,15 +112,19 @@ row StampedAfreshInAHalfHourZone all 0 "$ok" \
   'date +%s > "$T/before" && $TOOL first.h > /dev/null && export TZ=IST-5:30' 'clock IST-5:30' t.h
 # The account name: read from the passwd file only where the name services
 # make it the deciding source (then the C library, which would first try the
-# name-service cache's socket, is not asked), else asked of them (here
-# systemd, which names uid 0 "root" whatever the file says).
+# name-service cache's socket, is not asked; actions it reads on other lines
+# do not matter), else asked of them (here systemd, which names uid 0 "root"
+# whatever the file says).
 row AccountFromThePasswdFile posix,mount,strace 0 "$ok" '
-  accounts "  passwd: files systemd # (a comment)" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" " zed:x:0:0::/:" &&
+  accounts "  passwd: files systemd # (a comment)\n#x: [BOGUS\nhosts: files [Success = return !NOTFOUND=continue unavail=MERGE \
+    tryagain=Return] [BOGUS" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" " zed:x:0:0::/:" &&
   export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o $T/calls -e trace=socket"' 'user zed && [ ! -s "$T/calls" ]' h.h
 # Where the C library reads them otherwise, it is asked: a '#' in a word, an
-# unreadable action on any line, a NUL byte, an entry over 1 MiB (and no entry).
+# unreadable action on any line (a word, an unclosed '['), a NUL byte, an entry
+# over 1 MiB (and no entry).
 row AccountsAsTheCLibraryReadsThem posix,mount 0 "$ok" 'accounts "passwd: files" "a:x:1:1::/:"' 'user 0 &&
   again 0 "passwd: files#local" "zed:x:0:0::/:" && again 0 "passwd: files\nhosts: files [BOGUS=return]" "zed:x:0:0::/:" &&
+  again 0 "passwd: files\ngroup: files [NOTFOUND=return" "zed:x:0:0::/:" &&
   again zed "passwd: files" "a\0:x:0:0::/:" "zed:x:0:0::/:" &&
   again zed "passwd: files [SUCCESS=return]" "zed:x:0:0:$(head -c 1100000 /dev/zero | tr "\0" g):/:"' h.h
 row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" 'accounts "passwd: systemd files" "zed:x:0:0::/:"' 'user root' h.h

@@ -105,8 +105,8 @@ TEST(UserName, ClampedTo79BytesOnACharacterBoundary) {
     // at the limit, and bytes that are not UTF-8, cut at the limit.
     const std::string a76(76, 'a');
     const std::pair<std::string, std::string> rows[] = {
-        {std::string(200, 'a'), std::string(79, 'a')}, {a76 + "aa\xC3\xA9xyz", a76 + "aa"},
-        {a76 + "a\xE2\x82\xAC", a76 + "a"}, {a76 + "\xF0\x9F\x98\x80", a76}, {a76 + "a\xC3\xA9\x80", a76 + "a\xC3\xA9"},
+        {std::string(200, 'a'), std::string(79, 'a')}, {a76 + "aa\xC3\xA9xyz", a76 + "aa"}, {a76 + "a\xE2\x82\xAC", a76 + "a"},
+        {a76 + "\xF0\x9F\x98\x80", a76}, {a76 + "\xF4\x8F\xBF\xBF", a76}, {a76 + "a\xC3\xA9\x80", a76 + "a\xC3\xA9"},
         {std::string(100, '\x80'), std::string(79, '\x80')},
     };
     for (const auto& [name, cut] : rows) EXPECT_EQ(clampUserName(name), cut) << name;
@@ -166,7 +166,7 @@ TEST(Header, HostileHeadersCompileToTheExactName) {
     const std::pair<std::string, std::string> rows[] = {
         {"a/*b*/c/*/d\\", "we\"ird\\ \n\tname %d \x7F"}, {"a*\\\n/h.h", "a?\?-b?\?/"}, {"x\ny.h", "jos\xE9"},
         {"?\?/\n", "?\?\?/\xED\xA0\x80"}, {"a?\?/", "\xF0\x9F\x98\x80\xC3"}, {"d\\\r\n", "x?"},
-        {"b\xE2\x80\xAEid\xE2\x81\xA6i/h.h", "u\xE2\x81\xA6s\xE2\x80\xAA" "1"},
+        {"b\xE2\x80\xAEid\xE2\x81\xA6i/h.h", "u\xE2\x81\xA6s\xE2\x80\xAA"},
     };
     const std::string dir = std::filesystem::temp_directory_path() / ("ventrim-compile-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
