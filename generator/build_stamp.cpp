@@ -38,9 +38,9 @@ std::array<std::uint8_t, 20> sha1(const std::string& message) {
     for (int i = 7; i >= 0; --i) m += static_cast<char>(bits >> (i * 8));
     for (std::size_t block = 0; block < m.size(); block += 64) {
         std::uint32_t w[80];
-        for (int i = 0; i < 16; ++i) {
+        for (std::size_t i = 0; i < 16; ++i) {
             w[i] = 0;
-            for (int j = 0; j < 4; ++j) w[i] = w[i] << 8 | static_cast<std::uint8_t>(m[block + 4 * i + j]);
+            for (std::size_t j = 0; j < 4; ++j) w[i] = w[i] << 8 | static_cast<std::uint8_t>(m[block + 4 * i + j]);
         }
         for (int i = 16; i < 80; ++i) w[i] = rotateLeft(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
         std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
@@ -53,7 +53,7 @@ std::array<std::uint8_t, 20> sha1(const std::string& message) {
         h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e;
     }
     std::array<std::uint8_t, 20> digest{};
-    for (int i = 0; i < 20; ++i) digest[i] = static_cast<std::uint8_t>(h[i / 4] >> (24 - 8 * (i % 4)));
+    for (std::size_t i = 0; i < 20; ++i) digest[i] = static_cast<std::uint8_t>(h[i / 4] >> (24 - 8 * (i % 4)));
     return digest;
 }
 
@@ -103,9 +103,9 @@ std::array<std::uint8_t, 16> nameBasedUuid(const std::array<std::uint8_t, 16>& n
     return uuid;
 }
 
-void setReproducibleStamp(std::int64_t seconds, const std::string& headerFileName, BuildStamp& stamp) {
+void setReproducibleStamp(std::int64_t seconds, const std::string& path, BuildStamp& stamp) {
     // Bytes 8..15 reach the header; they are the same in every layout.
-    stamp.codeGuid = nameBasedUuid(kStampNamespace, std::to_string(seconds) + '\n' + headerFileName);
+    stamp.codeGuid = nameBasedUuid(kStampNamespace, std::to_string(seconds) + '\n' + path);
     stamp.userName.clear();
     stamp.compileTime = seconds;
     stamp.compileTimeDateStr = formatDateText(utcTime(seconds));

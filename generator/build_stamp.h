@@ -20,7 +20,7 @@ constexpr std::size_t kDateTextLength = 24;
 struct BuildStamp {
     // A UUID in the platform's layout; only bytes 8..15 reach the header.
     std::array<std::uint8_t, 16> codeGuid{};
-    std::string userName;
+    std::string userName{};
     // Seconds since 1970-01-01 00:00:00 UTC.
     std::int64_t compileTime = 0;
     std::array<char, kDateTextLength> compileTimeDateStr{};
@@ -65,8 +65,9 @@ std::tm utcTime(std::int64_t seconds);
 std::array<std::uint8_t, 16> nameBasedUuid(const std::array<std::uint8_t, 16>& namespaceId, const std::string& name);
 
 // Fills stamp from SOURCE_DATE_EPOCH alone: compileTime, its date text in UTC,
-// a GUID named by the time and headerFileName, and no user name.
-void setReproducibleStamp(std::int64_t seconds, const std::string& headerFileName, BuildStamp& stamp);
+// a GUID named by the time and the header's path (as UTF-8 text on Windows,
+// its bytes elsewhere), and no user name.
+void setReproducibleStamp(std::int64_t seconds, const std::string& path, BuildStamp& stamp);
 
 // Fills codeGuid with a fresh UUID.
 void createCodeGuid(BuildStamp& stamp);

@@ -28,14 +28,19 @@ constexpr char kHelp[] =
     "With SOURCE_DATE_EPOCH set, the header depends only on its value and HEADER.\n"
     "Exit status: 0 written, 1 HEADER cannot be opened or written, 2 usage.\n";
 
-// The value of SOURCE_DATE_EPOCH in the environment main receives, or null.
-// (A plain scan: getenv would be one more C library function to bind at run
-// time, which costs more than the scan.)
+// The value of SOURCE_DATE_EPOCH in the environment main receives, or null;
+// where variable names ignore case, under any case. (A plain scan: getenv
+// would be one more C library function to bind at run time, which costs more
+// than the scan.)
 const char* sourceDateEpoch(char** envp) {
+    const auto matches = [](char c, char upper) {
+        const bool lower = ventrim::platform::kVariableNamesIgnoreCase && c >= 'a' && c <= 'z';
+        return (lower ? c - 'a' + 'A' : c) == upper;
+    };
     for (; envp != nullptr && *envp != nullptr; ++envp) {
         const char* name = "SOURCE_DATE_EPOCH=";
         const char* p = *envp;
-        while (*name != '\0' && *p == *name) ++p, ++name;
+        while (*name != '\0' && matches(*p, *name)) ++p, ++name;
         if (*name == '\0') return p;
     }
     return nullptr;
@@ -61,7 +66,7 @@ int main(int argc, char** argv, char** envp) {
         platform::report("ventrim " VENTRIM_VERSION "\n");
         return kExitOk;
     }
-    if (only == "--help") {
+    if (only == "--help" || only == platform::kHelpSwitch) {
         platform::report(kHelp);
         return kExitOk;
     }
@@ -70,6 +75,7 @@ int main(int argc, char** argv, char** envp) {
         return kExitUsage;
     }
     const std::string headerFileName = argv[1];
+    const platform::FilePath file = platform::fileArgument(argc, argv, 1);
 
     BuildStamp stamp;
     if (const char* epoch = sourceDateEpoch(envp)) {
@@ -81,14 +87,16 @@ int main(int argc, char** argv, char** envp) {
                              std::to_string(kLatestSourceDateEpoch) + "\n");
             return kExitUsage;
         }
-        setReproducibleStamp(seconds, headerFileName, stamp);
+        // The GUID follows the name the system received, which the ANSI text
+        // of headerFileName may show as a look-alike.
+        setReproducibleStamp(seconds, platform::utf8Text(file), stamp);
     } else {
         createCodeGuid(stamp);
         queryUserName(stamp);
         readCompileTime(stamp);
     }
 
-    switch (writeStampHeader(headerFileName, stamp, platform::fileArgument(argc, argv, 1))) {
+    switch (writeStampHeader(headerFileName, stamp, file)) {
         case WriteResult::ok:
             return kExitOk;
         case WriteResult::openFailed:

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 namespace ventrim {
 
@@ -19,11 +20,21 @@ enum class WriteResult {
 namespace platform {
 
 // A path as the file calls take it: wide on Windows, whose wide API holds any
-// name the file system can; bytes elsewhere.
+// name the file system can; bytes elsewhere. The platform's conventions for
+// the command line and the environment go with it.
 #ifdef _WIN32
 using FilePath = std::wstring;
+// The path as UTF-8 text.
+std::string utf8Text(const FilePath& path);
+// Windows' own help switch, which no file name can be; and its variable
+// names, which ignore case.
+constexpr std::string_view kHelpSwitch = "/?";
+constexpr bool kVariableNamesIgnoreCase = true;
 #else
 using FilePath = std::string;
+inline const std::string& utf8Text(const FilePath& path) { return path; }  // its bytes, as given
+constexpr std::string_view kHelpSwitch = "--help";
+constexpr bool kVariableNamesIgnoreCase = false;
 #endif
 
 // Argument index of the command line as a path for the file calls. On Windows
@@ -34,7 +45,9 @@ using FilePath = std::string;
 FilePath fileArgument(int argc, char** argv, int index);
 
 // Called first: a standard output that is closed or over a size limit makes a
-// write fail instead of ending the process, so the header is still written.
+// write fail instead of ending the process, so the header is still written;
+// and the time zone is one the C runtime reads as meant (Windows drops a TZ
+// it cannot read).
 void initProcess();
 
 // Writes text to standard output at once. A failure is not reported: the

@@ -4,6 +4,7 @@
 #include <rpc.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -61,8 +62,55 @@ FilePath fileArgument(int argc, char** /*argv*/, int index) {
     return wideArgv[index];
 }
 
-// Windows raises no signal for a closed or full standard output.
-void initProcess() {}
+std::string utf8Text(const FilePath& path) {
+    const int length = static_cast<int>(path.size());
+    // The size is never negative: 0 on failure.
+    const int size = WideCharToMultiByte(CP_UTF8, 0, path.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(size), '\0');
+    if (!text.empty()) {
+        WideCharToMultiByte(CP_UTF8, 0, path.data(), length, &text[0], static_cast<int>(text.size()), nullptr, nullptr);
+    }
+    return text;
+}
+
+namespace {
+
+// Whether the C runtime reads zone as it documents TZ: tzn[+|-]hh[:mm[:ss]][dzn],
+// names of three letters, hours to 24, minutes and seconds to 59. It reads
+// anything else too, wrongly: Europe/Berlin as UTC, <+0530>-5:30 as 530 hours.
+bool runtimeReadsZone(const char* zone) {
+    const auto name = [&zone] {
+        for (int i = 0; i < 3; ++i, ++zone) {
+            if (!((*zone >= 'A' && *zone <= 'Z') || (*zone >= 'a' && *zone <= 'z'))) return false;
+        }
+        return true;
+    };
+    const auto number = [&zone](int max) {
+        if (*zone < '0' || *zone > '9') return false;
+        int value = *zone++ - '0';
+        if (*zone >= '0' && *zone <= '9') value = value * 10 + (*zone++ - '0');
+        return value <= max;
+    };
+    if (!name()) return false;
+    if (*zone == '+' || *zone == '-') ++zone;
+    if (!number(24)) return false;
+    for (int part = 0; part < 2 && *zone == ':'; ++part) {  // minutes, then seconds
+        ++zone;
+        if (!number(59)) return false;
+    }
+    return *zone == '\0' || (name() && *zone == '\0');
+}
+
+}  // namespace
+
+// Windows raises no signal for a closed or full standard output. A TZ the
+// runtime cannot read (a zone name a Unix-like shell sets) is dropped before
+// the runtime first reads it (some runtimes do so for the clock), and the zone
+// chosen in Windows' settings is used instead.
+void initProcess() {
+    const char* zone = std::getenv("TZ");
+    if (zone != nullptr && *zone != '\0' && !runtimeReadsZone(zone)) _putenv("TZ=");
+}
 
 void report(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);

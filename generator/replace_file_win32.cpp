@@ -1,5 +1,5 @@
-// How the header replaces a file on Windows: a temporary file beside it,
-// moved over the old one.
+// How the header replaces a file on Windows: opened first as a plain write
+// opens it, then a temporary file beside it takes its place.
 #include <windows.h>
 
 #include <cwchar>
@@ -25,23 +25,6 @@ std::wstring longPathForm(const std::wstring& path) {
     if (startsWith(full, L"\\\\.\\") || startsWith(full, L"\\\\?\\")) return path;
     if (startsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
-}
-
-// Where a symbolic link leads, as on POSIX: the final path of the file it
-// names, asked of that file opened through the link, so it is the file a
-// plain open reaches. A dangling link, or any failure, leaves the path as is.
-std::wstring followLink(const std::wstring& path, DWORD attributes) {
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return path;
-    const HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return path;
-    std::wstring target(32768, L'\0');
-    const DWORD len = GetFinalPathNameByHandleW(file, &target[0], static_cast<DWORD>(target.size()),
-                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    CloseHandle(file);
-    if (len == 0 || len >= target.size()) return path;
-    target.resize(len);
-    return target;
 }
 
 std::size_t directoryLength(const std::wstring& path) {
@@ -77,13 +60,6 @@ WriteResult writeAndClose(HANDLE file, const std::string& data) {
     return written && closed ? WriteResult::ok : WriteResult::writeFailed;
 }
 
-// A device (NUL, CON, a pipe) is written as a stream, as a plain open would.
-WriteResult writeToDevice(const std::wstring& path, const std::string& data) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return WriteResult::openFailed;
-    return writeAndClose(file, data);
-}
 
 bool writeAt(HANDLE file, std::size_t offset, const char* data, std::size_t size) {
     LARGE_INTEGER at{};
@@ -97,14 +73,10 @@ bool endAt(HANDLE file, std::size_t size) {
     return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
-// A header that no new file can replace (its folder takes no new entry) is
-// rewritten so that its old contents survive a failure: the part beyond the
-// old end first, cut off again if that fails; then the existing bytes, which
-// need no new space; then the end.
-WriteResult overwrite(const std::wstring& path, const std::string& data) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return WriteResult::openFailed;
+// Rewrites an open file so that its old contents survive a failure: the part
+// beyond the old end first, cut off again if that fails; then the existing
+// bytes, which need no new space; then the end.
+WriteResult overwrite(HANDLE file, const std::string& data) {
     LARGE_INTEGER oldSize{};
     bool ok = GetFileSizeEx(file, &oldSize) != 0;
     if (ok) {
@@ -118,26 +90,119 @@ WriteResult overwrite(const std::wstring& path, const std::string& data) {
     return ok && closed ? WriteResult::ok : WriteResult::writeFailed;
 }
 
-bool isDevice(const std::wstring& path) {
-    const HANDLE probe = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) return false;
-    const bool device = GetFileType(probe) != FILE_TYPE_DISK;
-    CloseHandle(probe);
-    return device;
-}
-
-// Another process (a compiler, a virus scanner, an indexer) may hold the header
-// open for a moment; wait for it rather than fail the build at once.
-bool moveIntoPlace(const std::wstring& from, const std::wstring& to) {
+// Opens an existing file as the C runtime's fopen opens it for writing (write
+// access, sharing reading and writing), so it succeeds exactly where a plain
+// write would. Another process (a compiler, a virus scanner) may hold the
+// file without sharing writing for a moment; that is waited for, about two
+// seconds in all, rather than fail the build at once.
+HANDLE openAsPlainWrite(const std::wstring& path) {
     for (int attempt = 0;; ++attempt) {
-        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-        const DWORD error = GetLastError();
-        const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-                          error == ERROR_LOCK_VIOLATION;
-        if (!busy || attempt == 100) return false;  // about two seconds in all
+        const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION || attempt == 100) return file;
         Sleep(20);
     }
+}
+
+WriteResult rewriteInPlace(const std::wstring& path, const std::string& data) {
+    const HANDLE file = openAsPlainWrite(path);
+    return file == INVALID_HANDLE_VALUE ? WriteResult::writeFailed : overwrite(file, data);
+}
+
+// Where the open file is, as the file calls take it: a symbolic link leads
+// to the file it names, as on POSIX, so the file reached is the one replaced.
+std::wstring finalPath(HANDLE file, const std::wstring& named) {
+    std::wstring target(32768, L'\0');
+    const DWORD len = GetFinalPathNameByHandleW(file, &target[0], static_cast<DWORD>(target.size()),
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (len == 0 || len >= target.size()) return named;
+    target.resize(len);
+    return target;
+}
+
+// A new file beside path to hold the header, with the given attributes and
+// the right to delete it: where the folder grants making files but not
+// removing them, none is made, so none is left behind.
+HANDLE createTemporary(const std::wstring& path, std::size_t dirLength, DWORD attributes, std::wstring& temp) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        const auto salt = createUuid();
+        wchar_t suffix[16];
+        std::swprintf(suffix, 16, L".%02x%02x%02x%02x.tmp", salt[12], salt[13], salt[14], salt[15]);
+        temp = path.substr(0, dirLength) + L"." + path.substr(dirLength, 200) + suffix;
+        file = CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    return file;
+}
+
+bool moveInto(const std::wstring& temp, const std::wstring& path) {
+    return MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+// Errors by which a file system says it cannot replace a file as ReplaceFileW
+// asks, where a move still can.
+bool replaceUnsupported(DWORD error) {
+    return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER ||
+           error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+// A new header: written beside it and moved into place. Where the folder
+// takes a file but not one that may be removed again, it is written directly.
+WriteResult createHeader(const std::wstring& path, const std::string& data) {
+    const std::size_t dirLength = directoryLength(path);
+    if (dirLength == path.size()) return WriteResult::openFailed;  // ends in a separator
+    std::wstring temp;
+    const HANDLE file = createTemporary(path, dirLength, FILE_ATTRIBUTE_ARCHIVE, temp);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (GetLastError() != ERROR_ACCESS_DENIED) return WriteResult::writeFailed;
+        const HANDLE direct = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return direct == INVALID_HANDLE_VALUE ? WriteResult::openFailed : overwrite(direct, data);
+    }
+    if (writeAndClose(file, data) == WriteResult::ok && moveInto(temp, path)) return WriteResult::ok;
+    DeleteFileW(temp.c_str());
+    return WriteResult::writeFailed;
+}
+
+// An existing header, which a plain write was shown to open: a new file takes
+// its place by ReplaceFileW, which gives it what the old one carried (its
+// ACL, creation time, attributes, alternate streams, compression and
+// encryption). Where the system refuses that (another process holds the
+// header without sharing its deletion; the folder grants writing files but
+// not removing them), the header is rewritten in place at once, as a plain
+// write would; where the file system cannot replace files so, the new file
+// is moved.
+WriteResult replaceHeader(const std::wstring& target, const std::string& data) {
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+        return WriteResult::openFailed;
+    const std::size_t dirLength = directoryLength(target);
+    if (dirLength == target.size()) return WriteResult::openFailed;
+    const HANDLE removable = CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (removable == INVALID_HANDLE_VALUE) return rewriteInPlace(target, data);
+    CloseHandle(removable);
+    // What a plain write keeps, for a move: hidden and system, and the
+    // archive bit that any write sets.
+    const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    std::wstring temp;
+    const HANDLE file = createTemporary(target, dirLength, kept, temp);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_ACCESS_DENIED ? rewriteInPlace(target, data) : WriteResult::writeFailed;
+    if (writeAndClose(file, data) != WriteResult::ok) {
+        DeleteFileW(temp.c_str());
+        return WriteResult::writeFailed;
+    }
+    if (ReplaceFileW(target.c_str(), temp.c_str(), nullptr, 0, nullptr, nullptr)) return WriteResult::ok;
+    const DWORD error = GetLastError();
+    // ReplaceFileW may have removed the old header without the new one
+    // taking its name; then the new one is moved there.
+    const bool gone =
+        GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
+    if ((gone || replaceUnsupported(error)) && moveInto(temp, target)) return WriteResult::ok;
+    DeleteFileW(temp.c_str());
+    return gone ? WriteResult::writeFailed : rewriteInPlace(target, data);
 }
 
 }  // namespace
@@ -162,42 +227,17 @@ bool fileHolds(const FilePath& path, const std::string& contents) {
 WriteResult replaceFile(const FilePath& path, const std::string& contents) {
     if (path.empty()) return WriteResult::openFailed;
     const std::string data = withCrLf(contents);
-    if (isDevice(path)) return writeToDevice(path, data);
-
     const std::wstring named = longPathForm(path);
-    const std::wstring target = followLink(named, GetFileAttributesW(named.c_str()));
-    const DWORD attributes = GetFileAttributesW(target.c_str());
-    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) return WriteResult::openFailed;
-    if (!exists && GetLastError() != ERROR_FILE_NOT_FOUND) return WriteResult::openFailed;
-    const std::size_t dirLength = directoryLength(target);
-    if (dirLength == target.size()) return WriteResult::openFailed;  // ends in a separator
-    // What a plain write keeps: hidden and system, and the archive bit that
-    // any write sets.
-    const DWORD kept = FILE_ATTRIBUTE_ARCHIVE |
-                       (exists ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) : 0);
-
-    // The temporary name: the header's own, dotted and suffixed, in its folder.
-    std::wstring temp;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        const auto salt = createUuid();
-        wchar_t suffix[16];
-        std::swprintf(suffix, 16, L".%02x%02x%02x%02x.tmp", salt[12], salt[13], salt[14], salt[15]);
-        temp = target.substr(0, dirLength) + L"." + target.substr(dirLength, 200) + suffix;
-        file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kept, nullptr);
-        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
-    }
-    if (file == INVALID_HANDLE_VALUE) {
-        // A writable header in a folder that takes no new entry is rewritten in
-        // place; any other failure leaves the old header as it was.
-        if (GetLastError() != ERROR_ACCESS_DENIED) return WriteResult::writeFailed;
-        return exists ? overwrite(target, data) : WriteResult::openFailed;
-    }
-
-    if (writeAndClose(file, data) == WriteResult::ok && moveIntoPlace(temp, target)) return WriteResult::ok;
-    DeleteFileW(temp.c_str());
-    return WriteResult::writeFailed;
+    // The open a plain write makes shows that one would succeed. A device
+    // (NUL, a console, a pipe) is written through it, so it is opened once: a
+    // pipe server with one instance has no second connection to give.
+    const HANDLE file = openAsPlainWrite(named);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? createHeader(named, data) : WriteResult::openFailed;
+    if (GetFileType(file) != FILE_TYPE_DISK) return writeAndClose(file, data);
+    const std::wstring target = finalPath(file, named);
+    CloseHandle(file);
+    return replaceHeader(target, data);
 }
 
 }  // namespace ventrim::platform

@@ -24,7 +24,7 @@ namespace {
 // that must not be cut in two. Two calls, however many signals there are.
 class SignalsHeld {
 public:
-    SignalsHeld() {
+    SignalsHeld() : saved_() {
         sigset_t all;
         sigfillset(&all);
         sigprocmask(SIG_BLOCK, &all, &saved_);

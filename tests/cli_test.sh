@@ -34,13 +34,12 @@ same() { [ "$(stat -c %i "$1")" = "$(cat "$T/inode")" ] || { echo "$1 was replac
 replaced() { [ "$(stat -c %i "$1")" != "$(cat "$T/inode")" ] || { echo "$1 was written in place"; return 1; }; }
 # only NAME...: the folder holds exactly these entries.
 only() { [ "$(ls -A | tr '\n' ' ')" = "${*:+$* }" ] || { echo "folder holds: $(ls -A)"; return 1; }; }
-# clock ZONE: t.h carries the time of the run in ZONE and a new GUID with the variant bits.
+# clock ZONE FILE: FILE carries the time of the run in ZONE and a new GUID with the variant bits.
 clock() {
-  t=$((0x$(sed -n 's/^#define COMPILE_TIME_DATE_INT 0x\([0-9A-F]*\).*/\1/p' t.h)))
+  t=$((0x$(sed -n 's/^#define COMPILE_TIME_DATE_INT 0x\([0-9A-F]*\).*/\1/p' $2)))
   [ $t -ge $(cat "$T/before") ] && [ $t -le $(date +%s) ] || { echo "clock $t out of range"; return 1; }
-  grep -q "^#define COMPILE_TIME_DATE_STR \"$(TZ=$1 date -d @$t '+%a %b %d %H:%M:%S %Y')\"" t.h
-  grep -Eq '^#define CODE_GUID \{0x[89AB][0-9A-F],' t.h
-  [ "$(grep CODE_GUID t.h)" != "$(grep CODE_GUID first.h)" ]
+  grep -q "^#define COMPILE_TIME_DATE_STR \"$(TZ=$1 date -d @$t '+%a %b %d %H:%M:%S %Y')\"" $2 &&
+    grep -Eq '^#define CODE_GUID \{0x[89AB][0-9A-F],' $2 && [ "$(grep CODE_GUID $2)" != "$(grep CODE_GUID first.h)" ]
 }
 # long LENGTH: a relative path of LENGTH bytes, folders of 200 bytes, then stamp.h.
 long() {
@@ -79,8 +78,10 @@ row() {
 ok= open=$(printf '\nCan%st open: ' "'") write=$(printf '\nCan%st write: ' "'")
 usage=$(printf '\nVentrim <headerFileName>\nArguments provided:\n- *ventrim*')
 locked='mkdir fixed && echo old > fixed/h.h && chattr +i fixed'
-held='echo old > h.h && { ${TOOL%ventrim.exe*}hold_file.exe h.h $HOLD > "$T/held" & } &&
+held='echo old > h.h && note h.h && { ${TOOL%ventrim.exe*}hold_file.exe h.h $HOLD > "$T/held" & } &&
   while [ ! -s "$T/held" ]; do sleep 0.05; done'
+pipe='{ ${TOOL%ventrim.exe*}pipe_server.exe "$1" > "$T/piped" 2> "$T/ready" & } && while [ ! -s "$T/ready" ]; do sleep 0.05; done'
+help=$(printf '\nUsage: ventrim HEADER\n*')
 attack='mkdir -m 755 safe && echo secret > safe/secret.h && chmod 600 safe/secret.h && mkdir evil &&
   chown 65534:65534 evil && { $nobody sh -c "cd evil; exec 3> f; chmod 666 f; rm f; ln -s /proc/\$\$/fd/3 stamp.h
   ln -s \"$PWD/safe/secret.h\" \"f (deleted)\"; exec sleep 30" > /dev/null 2>&1 & } && echo $! > "$T/attacker" &&
@@ -89,14 +90,16 @@ attack='mkdir -m 755 safe && echo secret > safe/secret.h && chmod 600 safe/secre
 # The command line.
 row NoArgument all 2 "$usage" '' 'only'
 row ArgumentsListedLiterally all 2 "$usage$(printf '\n- a%%sb.h\n- \n- -x')" '' 'only' 'a%sb.h' '' '-x'
-row HelpWritesNoFile all 0 "$(printf '\nUsage: ventrim HEADER\n*')" '' 'only' --help
+row HelpWritesNoFile all 0 "$help" '' 'only' --help
+row HelpSwitchOfWindows windows 0 "$help" '' 'only' '/?'
 row VersionWritesNoFile all 0 "$(printf '\nventrim %s' "$VERSION")" '' 'only' --version
 row HeaderNamedLikeAnOption all 0 "$ok" '' 'header ./--help ./--help && only --help' ./--help
 
-# SOURCE_DATE_EPOCH: the header depends only on its value and the path, in UTC
-# whatever TZ says, with the GUID every version gives them; a header that
-# holds it already is not touched.
-row ReproducibleStampLeftAsItIs all 0 "$ok" 'export SOURCE_DATE_EPOCH=1700000000 TZ=IST-5:30 &&
+# SOURCE_DATE_EPOCH (on Windows named in any case): the header depends only
+# on its value and the path, in UTC whatever TZ says, with the GUID every
+# version gives them; a header that holds it already is not touched.
+row ReproducibleStampLeftAsItIs all 0 "$ok" 'e=SOURCE_DATE_EPOCH && [ -z "$W" ] || e=Source_Date_Epoch
+  export $e=1700000000 TZ=IST-5:30 &&
   mkdir o && (cd o && $TOOL h.h) > /dev/null && cp o/h.h h.h && touch -d @946684800 h.h && note h.h' \
   'same h.h && [ $(stat -c %Y h.h) = 946684800 ] && header h.h h.h && grep -qx "#define USER_NAME \"\"" "$T/h" &&
   grep -qx "#define COMPILE_TIME_DATE_STR \"Tue Nov 14 22:13:20 2023\"" "$T/h" && grep -q "_INT 0x6553F100" h.h &&
@@ -108,8 +111,12 @@ row SourceDateEpochNotATime all 2 "$(printf '\nSOURCE_DATE_EPOCH="+1" is not a w
 row NewHeader posix 0 "$ok" 'umask 027' \
   'header new.h new.h && [ $(stat -c %a new.h) = 640 ] && grep -qx "#define USER_NAME \"$(id -un)\"" new.h && only new.h' \
   new.h
-row StampedAfreshInAHalfHourZone all 0 "$ok" \
-  'date +%s > "$T/before" && $TOOL first.h > /dev/null && export TZ=IST-5:30' 'clock IST-5:30' t.h
+# The local zone is TZ where the C runtime reads it as meant (to the second),
+# else (a zone name, hours out of range) the system's, which Wine takes from TZ
+# as the C library reads it.
+row StampedAfreshInTheLocalZone all 0 "$ok" 'date +%s > "$T/before" && $TOOL first.h > /dev/null &&
+  TZ=Europe/Berlin $TOOL b.h > /dev/null && TZ=XXX99 $TOOL x.h > /dev/null && export TZ=XYZ-5:17:30' \
+  'clock XYZ-5:17:30 t.h && clock Europe/Berlin b.h && clock XXX99 x.h' t.h
 # The account name: read from the passwd file only where the name services
 # make it the deciding source (then the C library, which would first try the
 # name-service cache's socket, is not asked; actions it reads on other lines
@@ -200,20 +207,31 @@ row FailedRename posix,strace 1 "${write}h.h " 'echo old > h.h && export ASAN_OP
   AS="strace -qq -o /dev/null -e inject=renameat2,renameat:error=EIO"' '[ $(cat h.h) = old ] && only h.h' h.h
 # As root, a device node of the test's own: never the machine's /dev/full.
 row FullDevice posix 1 "${write}full " 'if [ $(id -u) = 0 ]; then mknod full c 1 7; else ln -s /dev/full full; fi' '' full
+# Devices are opened once: a pipe server with one instance gets the header;
+# a console the tool has none of cannot be opened.
 row NulDevice windows 0 "$ok" '' 'only' NUL
+row PipeServerWithOneInstance windows 0 "$ok" "$pipe" \
+  'until grep -q endif "$T/piped" || [ $((i += 1)) = 50 ]; do sleep 0.1; done; header "$T/piped" "$1"' '\\.\pipe\ventrim-'$$
+row ConsoleNotOpened windows 1 "${open}CON " '! $TOOL CONOUT\$ > "$T/out"' 'grep -q "open: CONOUT" "$T/out" && only' CON
 
 # The file is the one the argument names, though the ANSI text that is
-# printed and written into the header shows a look-alike; a replaced header
-# keeps the system attribute.
-row NameOutsideTheCodePage windows 0 "$ok" '' 'only ā.h && header ā.h a.h' ā.h
+# printed and written into the header shows a look-alike; so is the GUID of a
+# reproducible stamp (the one ā.h gets on Linux). A replaced header keeps the
+# system attribute.
+row NameOutsideTheCodePage windows 0 "$ok" 'export SOURCE_DATE_EPOCH=1700000000' \
+  'only ā.h && header ā.h a.h && grep -q "GUID {0xB6,0x55,0xFA,0xC1,0x9D,0x4E,0x47,0x89}" ā.h' ā.h
 row FullwidthSolidusStaysInTheFolder windows 0 "$ok" 'mkdir sub && cd sub' 'only sub && cd sub && only ..／fw.h' ..／fw.h
 row SystemAttributeKept windows 0 "$ok" 'echo old > h.h && ${TOOL% *} attrib +s h.h' \
   '${TOOL% *} attrib h.h | cut -c1-12 | grep -q S && header h.h h.h' h.h
 
-# A compiler or virus scanner may hold the header open for a moment, which on
-# Windows blocks its replacement: the tool waits for it, but not for long.
+# A compiler or virus scanner may hold the header open for a moment without
+# sharing writing: the tool waits for it, but not for long. One that shares
+# writing but not deletion (an editor) blocks the replacement, not a plain
+# write: the header is rewritten in place at once.
 row HeldBrieflyByAnotherProcess windows 0 "$ok" "HOLD=800 && $held" 'header h.h h.h && only h.h' h.h
-row HeldLongByAnotherProcess windows 1 "${write}h.h " "HOLD=4000 && $held" '[ $(cat h.h) = old ] && only h.h' h.h
+row HeldLongByAnotherProcess windows 1 "${open}h.h " "HOLD=4000 && $held" '[ $(cat h.h) = old ] && only h.h' h.h
+row HeldSharingWritingByAnotherProcess windows 0 "$ok" "HOLD='1800 shared' && $held" \
+  'header h.h h.h && same h.h && only h.h && ! grep -q released "$T/held"' h.h
 
 # Standard output is a report: the header is written without it.
 row StandardOutputWithoutReader posix 0 - 'mkfifo "$T/p" && exec 3<> "$T/p" > "$T/p" 3<&-' 'header h.h h.h' h.h

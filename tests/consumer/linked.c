@@ -1,15 +1,22 @@
-/* Prints the stamp it was linked with. */
+/* Prints its link stamp, or that of the library "core", loaded at run time
+   when CORE_PATH names it: a shared or module "core" hides its stamp data. */
 #include <stdio.h>
-
-extern const unsigned char build_guid[8];
-extern const unsigned long build_int;
-extern const char build_date[];
-extern const char build_user[];
+#ifdef CORE_PATH
+#include <dlfcn.h>
+#else
+void core_print(void);
+#endif
 
 int main(void) {
-    int i;
-    printf("guid=");
-    for (i = 0; i < 8; ++i) printf("%02X", build_guid[i]);
-    printf("\nint=%lu\ndate=%s\nuser=%s\n", build_int, build_date, build_user);
+#ifdef CORE_PATH
+    void (*core_print)(void);
+    void *core = dlopen(CORE_PATH, RTLD_NOW);
+    if (!core || dlsym(core, "build_date") || !dlsym(core, "core_print")) {
+        puts("core: not loaded, or its stamp data visible");
+        return 1;
+    }
+    *(void **)&core_print = dlsym(core, "core_print");
+#endif
+    core_print();
     return 0;
 }

@@ -1,0 +1,20 @@
+/* Prints the link stamp of the target it is part of: the program "linked",
+   or the library "core", which exports this function and not its stamp. */
+#include <stdio.h>
+
+extern const unsigned char build_guid[8];
+extern const unsigned long build_int;
+extern const char build_date[], build_user[], build_text[];
+#ifdef MORE
+extern const char build_more[];
+#else
+#define build_more ""
+#endif
+
+CORE_API void core_print(void);
+void core_print(void) {
+    int i;
+    printf("guid=");
+    for (i = 0; i < 8; ++i) printf("%02X", build_guid[i]);
+    printf("\nint=%lu\ndate=%s\nuser=%s\ntext=%s\nmore=%s\n", build_int, build_date, build_user, build_text, build_more);
+}

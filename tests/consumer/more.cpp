@@ -1,0 +1,10 @@
+// A second link stamp of one program, in C++: extern "C" makes the const the
+// program's (in C++ it is otherwise local to this file) and C's to read.
+#include "build_stamp.h"
+
+#if !defined(ONLY_CXX) || defined(ONLY_C) || !defined(FROM_SHELL_INCLUDE) || !defined(LATE_FLAG)
+#error "the target's settings did not reach the stamp"
+#endif
+
+extern "C" const char build_more[];
+const char build_more[] = COMPILE_TIME_DATE_STR;
