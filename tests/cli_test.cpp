@@ -1,6 +1,6 @@
-// A build stopped while the temporary file exists, by any signal that ends a
-// process (but KILL) and that the tool does not ignore, leaves a whole header,
-// old or new, no temporary file, and the status of the signal. The tool (VENTRIM_TOOL)
+// A build stopped by any signal that ends a process while the temporary file
+// exists leaves a whole header, old or new, no temporary file, and the status
+// of the signal. The tool (VENTRIM_TOOL)
 // is caught there by stopping it as soon as inotify reports the file.
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -119,16 +119,14 @@ row StampedAfreshInTheLocalZone all 0 "$ok" 'date +%s > "$T/before" && $TOOL fir
   'clock XYZ-5:17:30 t.h && clock Europe/Berlin b.h && clock XXX99 x.h' t.h
 # The account name: read from the passwd file only where the name services
 # make it the deciding source (then the C library, which would first try the
-# name-service cache's socket, is not asked; actions it reads on other lines
-# do not matter), else asked of them (here systemd, which names uid 0 "root"
-# whatever the file says).
+# name-service cache's socket, is not asked, whatever actions other lines
+# hold), else asked of them (here systemd, which names uid 0 "root").
 row AccountFromThePasswdFile posix,mount,strace 0 "$ok" '
   accounts "  passwd:files systemd # (a comment)\n#x: files [BOGUS\nhosts: files [Success = return !NOTFOUND=continue unavail=MERGE \
     tryagain=Return] [BOGUS" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" " zed:x:0:0::/:" &&
   export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o $T/calls -e trace=socket"' 'user zed && [ ! -s "$T/calls" ]' h.h
-# Where the C library reads them otherwise, it is asked: a '#' in a word, an
-# unreadable action on any line (which makes it reject the file), a NUL byte,
-# an entry over 1 MiB (and no entry).
+# Where the C library reads them otherwise it is asked: a '#' in a word, an
+# action it cannot read on any line, a NUL byte, an entry over 1 MiB, no entry.
 row AccountsAsTheCLibraryReadsThem posix,mount 0 "$ok" 'accounts "passwd: files" "a:x:1:1::/:"' 'user 0 &&
   for a in "#local" "\nhosts: x [BOGUS=return]" "\nhosts: x [NOTFOUND=return" "\nhosts: x [NOTFOUND return]" \
     "\nhosts: x [SUCCESS=RETURX]"; do again 0 "passwd: files$a" "zed:x:0:0::/:" || exit 1; done &&
@@ -140,9 +138,8 @@ row PathNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" 
   'replaced "$1"' "$(long 4090)"
 row OwnerAndModeKept posix,root 0 "$ok" 'echo old > kept.h && chown 65534:65534 kept.h && chmod 2604 kept.h' \
   'header kept.h kept.h && [ $(stat -c %u:%g:%a kept.h) = 65534:65534:2604 ]' kept.h
-# ACLs as a plain write leaves them: a replaced header keeps its own (here of
-# 71 entries, more than a first read takes), never one from the folder's
-# default; a new one gets the default, as a plain create.
+# ACLs as a plain write leaves them: a replaced header keeps its own (of 71
+# entries), never the folder's default, which a new one gets as a plain create.
 row AccessControlListsAsAPlainWriteLeavesThem posix 0 "$ok" 'echo old > a.h && echo old > b.h && chmod 640 b.h &&
   setfacl -m "$(seq -s, -f u:%g:rw- 1000 1070)" a.h && setfacl -d -m u:65534:rw- . && getfacl -c a.h b.h > "$T/acl"' '$TOOL b.h > /dev/null &&
   [ "$(getfacl -c a.h b.h)" = "$(cat "$T/acl")" ] && umask 077 && $TOOL c.h > /dev/null && touch plain.h &&
@@ -188,9 +185,8 @@ row WritableHeaderInALockedFolder all,root 0 "$ok" "$locked"' && note fixed/h.h'
 row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
   'mkdir -m 1777 t && seq 1000 > t/h.h && chmod 666 t/h.h && note t/h.h && AS=$nobody' \
   'header t/h.h t/h.h && same t/h.h && [ $(stat -c %u t/h.h) = 0 ] && cd t && only h.h' t/h.h
-# There a header or pipe of neither the runner nor the folder's owner is
-# refused, as the kernel's protected_regular and protected_fifos refuse it
-# (a pipe of the folder's owner is written).
+# A header or pipe of neither the runner nor the folder's owner is refused
+# there, as protected_regular and protected_fifos do (the owner's pipe is not).
 row OthersHeaderInAStickyFolder posix,root 1 "${open}t/h.h " 'mkdir -m 1777 t && echo old > t/h.h && chown 65534 t/h.h' \
   '[ $(cat t/h.h) = old ]' t/h.h
 row OthersPipeInAGroupStickyFolder posix,root 1 "${open}t/p " 'mkdir -m 1770 t && mkfifo t/p && chown 65534 t/p && exec 3<> t/p' \
