@@ -141,13 +141,19 @@ std::array<char, kDateTextLength> unknownDateText() {
     return text;
 }
 
+std::size_t characterCut(const std::string& text, std::size_t limit) {
+    const auto continues = [&](std::size_t i) { return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80; };
+    if (text.size() <= limit) return text.size();
+    if (!continues(limit)) return limit;
+    std::size_t start = limit;  // back to the lead byte of the sequence the cut falls in
+    while (start > 0 && limit - start < 3 && continues(start)) --start;
+    const unsigned lead = static_cast<unsigned char>(text[start]);
+    const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
+    return start + length > limit ? start : limit;
+}
+
 std::string clampUserName(std::string name) {
-    if (name.size() > kMaxUserNameBytes) {
-        std::size_t end = kMaxUserNameBytes;
-        // Step back over UTF-8 continuation bytes so no character is cut in half.
-        while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
-        name.resize(end);
-    }
+    name.resize(characterCut(name, kMaxUserNameBytes));
     return name;
 }
 

@@ -41,7 +41,12 @@ std::array<char, kDateTextLength> formatDateText(const std::tm& local);
 // The text written when the clock cannot be converted to local time.
 std::array<char, kDateTextLength> unknownDateText();
 
-// Cuts a name to kMaxUserNameBytes without splitting a UTF-8 sequence.
+// The length of text cut to at most limit bytes without splitting a UTF-8
+// sequence: it steps back only over the continuation bytes of a valid lead
+// byte, so text that is not UTF-8 is cut at the limit, not to nothing.
+std::size_t characterCut(const std::string& text, std::size_t limit);
+
+// Cuts a name to kMaxUserNameBytes at a character boundary.
 std::string clampUserName(std::string name);
 
 // Stamps the version-4 and RFC 4122 variant bits onto 16 random bytes, so

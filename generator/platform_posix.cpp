@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include <string_view>
 
 #include "build_stamp.h"
@@ -82,8 +83,9 @@ bool readFile(const char* path, std::string& out) {
     return ok;
 }
 
-// The next line of text, which is consumed; false at the end.
-bool nextLine(std::string_view& text, std::string_view& line) {
+// The next line of text, which is consumed; false at the end. Inline: the
+// readers of the system files call it once a line.
+inline bool nextLine(std::string_view& text, std::string_view& line) {
     if (text.empty()) return false;
     const auto end = text.find('\n');
     line = text.substr(0, end);
@@ -98,29 +100,68 @@ std::string_view skipBlanks(std::string_view s) {
     return s;
 }
 
+// The word at the front of s, up to a blank, stop or orStop, taken off s.
+std::string_view takeWord(std::string_view& s, char stop, char orStop) {
+    std::size_t i = 0;
+    while (i < s.size() && !isBlank(s[i]) && s[i] != stop && s[i] != orStop) ++i;
+    const std::string_view word = s.substr(0, i);
+    s.remove_prefix(i);
+    return word;
+}
+
+bool isOneOf(std::string_view word, std::initializer_list<std::string_view> keywords) {
+    const auto sameLetter = [](char a, char b) { return (a | 0x20) == b; };
+    for (const auto k : keywords) {
+        if (word.size() == k.size() && std::equal(word.begin(), word.end(), k.begin(), sameLetter)) return true;
+    }
+    return false;
+}
+
+// Whether the C library accepts a line's list of services, each of which may
+// be followed by actions, "[!STATUS=ACTION ...]". One it cannot read makes it
+// reject the whole file. A '[' where a service belongs ends what it reads.
+bool servicesReadable(std::string_view s) {
+    for (;;) {
+        s = skipBlanks(s);
+        if (takeWord(s, '[', '[').empty()) return true;
+        s = skipBlanks(s);
+        if (s.empty() || s.front() != '[') continue;
+        s = skipBlanks(s.substr(1));
+        do {
+            if (!s.empty() && s.front() == '!') s.remove_prefix(1);
+            if (!isOneOf(takeWord(s, '=', ']'), {"success", "notfound", "unavail", "tryagain"})) return false;
+            s = skipBlanks(s);
+            if (s.empty() || s.front() != '=') return false;
+            s = skipBlanks(s.substr(1));
+            if (!isOneOf(takeWord(s, '=', ']'), {"return", "continue", "merge"})) return false;
+            s = skipBlanks(s);
+        } while (s.empty() || s.front() != ']');
+        s.remove_prefix(1);
+    }
+}
+
 // Whether the name-service configuration asks the passwd file first and stops
-// at what it finds there (the default action on success). Anything unusual
-// (no file, the database named twice, an action after "files") says no.
+// at what it finds there (the default action on success), read as the C
+// library reads it: a '#' only begins a line's first word ("files#x" is one
+// service), the last passwd line counts, and one unreadable line rejects the
+// file. Anything else (no file, a NUL byte, actions after "files") says no.
 bool passwdFileDecides() {
     std::string config;
-    if (!readFile("/etc/nsswitch.conf", config)) return false;
-    std::string_view text = config, line, sources;
-    int named = 0;
+    if (!readFile("/etc/nsswitch.conf", config) || config.find('\0') != std::string::npos) return false;
+    // Actions are rare: without them only a line that may name passwd is read.
+    const bool actions = config.find('[') != std::string::npos;
+    std::string_view text = config, line, sources;  // none: the C library's default
     while (nextLine(text, line)) {
-        line = skipBlanks(line.substr(0, line.find('#')));
-        std::size_t i = 0;
-        while (i < line.size() && line[i] != ':' && !isBlank(line[i])) ++i;
-        const std::string_view word = line.substr(0, i);
-        const auto sameLetter = [](char a, char b) { return (a | 0x20) == b; };
-        if (word.size() != 6 || !std::equal(word.begin(), word.end(), "passwd", sameLetter)) continue;
-        ++named;
-        sources = skipBlanks(line.substr(i));
+        line = skipBlanks(line);
+        if (!actions && (line.empty() || line.front() != 'p')) continue;
+        const std::string_view database = takeWord(line, ':', ':');
+        if (database.empty() || database.front() == '#') continue;  // no database the C library knows
+        while (!line.empty() && (isBlank(line.front()) || line.front() == ':')) line.remove_prefix(1);
+        if (actions && !servicesReadable(line)) return false;
+        if (database == "passwd") sources = line;
     }
-    if (named != 1 || sources.empty() || sources.front() != ':') return false;
-    sources = skipBlanks(sources.substr(1));
-    if (sources.substr(0, 5) != "files") return false;
-    sources.remove_prefix(5);
-    return sources.empty() || (isBlank(sources.front()) && skipBlanks(sources).substr(0, 1) != "[");
+    if (takeWord(sources, '[', '[') != "files") return false;
+    return sources.empty() || skipBlanks(sources).substr(0, 1) != "[";
 }
 
 // A decimal id field, or -1 for any form the C library might read otherwise.
@@ -145,6 +186,7 @@ bool passwdFileName(uid_t uid, std::string& name) {
         // Comments, and the +/- entries only the compat service reads, are
         // passed over as the C library's own reader passes over them.
         if (line.empty() || line.front() == '#' || line.front() == '+' || line.front() == '-') continue;
+        const std::string_view whole = line;
         std::string_view field[4];
         for (auto& f : field) {
             const auto colon = line.find(':');
@@ -154,6 +196,9 @@ bool passwdFileName(uid_t uid, std::string& name) {
         const long long id = decimalField(field[2]);
         if (id < 0 || decimalField(field[3]) < 0) return false;
         if (id == static_cast<long long>(uid)) {
+            // A NUL byte ends the line for the C library's reader. Elsewhere
+            // it leaves a field the library reads as a number unread here.
+            if (whole.find('\0') != std::string_view::npos) return false;
             name.assign(field[0]);
             return true;
         }
@@ -175,9 +220,8 @@ std::string accountName() {
     passwd entry{};
     passwd* found = nullptr;
     int rc;
-    while ((rc = getpwuid_r(uid, &entry, &buffer[0], buffer.size(), &found)) == ERANGE &&
-           buffer.size() < (1u << 20)) {
-        buffer.resize(buffer.size() * 2);
+    while ((rc = getpwuid_r(uid, &entry, &buffer[0], buffer.size(), &found)) == ERANGE) {
+        buffer.resize(buffer.size() * 2);  // an entry of any length, as the C library reads it
     }
     if (rc == 0 && found != nullptr && found->pw_name != nullptr) return found->pw_name;
     // No account entry, common for ids handed out by containers and CI runners.

@@ -42,6 +42,25 @@ std::size_t utf8SequenceLength(const std::string& text, std::size_t at) {
     return length;
 }
 
+// Whether text[at] starts a bidirectional control, U+202A..U+202E or
+// U+2066..U+2069 (three bytes), which compilers refuse in source as it may
+// show the code in another order than it is read.
+bool startsBidiControl(const std::string& text, std::size_t at) {
+    if (text.size() - at < 3 || text[at] != '\xE2') return false;
+    const auto third = static_cast<unsigned char>(text[at + 2]);
+    return (text[at + 1] == '\x80' && third >= 0xAA && third <= 0xAE) ||
+           (text[at + 1] == '\x81' && third >= 0xA6 && third <= 0xA9);
+}
+
+// Appends a character or byte that must not appear as it is: the bytes of a
+// bidirectional control at text[at], else the one byte, as octal escapes.
+// Returns how many bytes it took.
+std::size_t appendEscaped(std::string& out, const std::string& text, std::size_t at) {
+    const std::size_t length = startsBidiControl(text, at) ? 3 : 1;
+    for (std::size_t i = at; i < at + length; ++i) appendOctal(out, static_cast<unsigned char>(text[i]));
+    return length;
+}
+
 // A '?' after a '?' could start a trigraph ("??/" is a backslash).
 bool continuesTrigraph(const std::string& text, std::size_t at) {
     return text[at] == '?' && at > 0 && text[at - 1] == '?';
@@ -59,8 +78,8 @@ std::string commentSafePath(const std::string& path) {
     out.reserve(path.size());
     for (std::size_t i = 0; i < path.size(); ++i) {
         const char c = path[i];
-        if (isControl(static_cast<unsigned char>(c))) {
-            appendOctal(out, static_cast<unsigned char>(c));
+        if (isControl(static_cast<unsigned char>(c)) || startsBidiControl(path, i)) {
+            i += appendEscaped(out, path, i) - 1;
             continue;
         }
         if (continuesTrigraph(path, i)) out += '\\';
@@ -80,15 +99,13 @@ std::string stringLiteralBody(const std::string& text) {
         if (c == '"' || c == '\\' || continuesTrigraph(text, i)) {
             out += '\\';
             out += c;
-        } else if (isControl(byte)) {
-            appendOctal(out, byte);
-        } else if (byte < 0x80) {
+        } else if (byte >= 0x20 && byte < 0x7F) {
             out += c;
-        } else if (const std::size_t length = utf8SequenceLength(text, i)) {
+        } else if (const std::size_t length = startsBidiControl(text, i) ? 0 : utf8SequenceLength(text, i)) {
             out.append(text, i, length);
             i += length - 1;
         } else {
-            appendOctal(out, byte);
+            i += appendEscaped(out, text, i) - 1;
         }
     }
     return out;

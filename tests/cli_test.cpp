@@ -1,5 +1,6 @@
-// A build stopped while the temporary file exists leaves a whole header, old or
-// new, no temporary file, and the status of the signal. The tool (VENTRIM_TOOL)
+// A build stopped by any signal that ends a process while the temporary file
+// exists leaves a whole header, old or new, no temporary file, and the status
+// of the signal. The tool (VENTRIM_TOOL)
 // is caught there by stopping it as soon as inotify reports the file.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -21,12 +23,14 @@ TEST(Interrupted, EndingSignalsLeaveNoTemporaryFile) {
     ASSERT_TRUE(mkdtemp(&dir[0]));
     const auto removeAll = [](std::string* d) { fs::remove_all(*d); };
     const std::unique_ptr<std::string, decltype(removeAll)> cleanup(&dir, removeAll);
+    const std::vector<int> signals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2,
+                                      SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGSYS, SIGRTMIN};
     const auto start = [&] {
         const pid_t pid = fork();
         if (pid != 0) return pid;
         const rlimit noCore{0, 0};  // SIGQUIT leaves no core file behind
         setrlimit(RLIMIT_CORE, &noCore);
-        for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) signal(s, SIG_DFL);  // nohup and & ignore some
+        for (const int s : signals) signal(s, SIG_DFL);  // nohup and & ignore some
         dup2(open("/dev/null", O_WRONLY), 1);
         if (chdir(dir.c_str()) == 0) execl(std::getenv("VENTRIM_TOOL"), "ventrim", "s.h", nullptr);
         _exit(127);
@@ -39,8 +43,8 @@ TEST(Interrupted, EndingSignalsLeaveNoTemporaryFile) {
     const int watch = inotify_init1(IN_CLOEXEC);
     ASSERT_GE(inotify_add_watch(watch, dir.c_str(), IN_CREATE), 0);
     int caught = 0;
-    for (int n = 0; n < 400 && caught < 8; ++n) {
-        const int sig = std::vector<int>{SIGINT, SIGTERM, SIGHUP, SIGQUIT}[n % 4];
+    for (std::size_t n = 0; n < 100 * signals.size() && caught < 24; ++n) {
+        const int sig = signals[n % signals.size()];
         const pid_t pid = start();
         char event[4096];
         pollfd made{watch, POLLIN, 0};

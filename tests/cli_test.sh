@@ -47,12 +47,12 @@ long() {
     BEGIN { while (n - length(p) - 8 > 200) p = p run("d", 199) "/"; print p run("e", n - length(p) - 8) "/stamp.h" }'
 }
 # accounts CONFIG LINE...: this namespace's name-service configuration is
-# CONFIG, and its passwd file holds the LINEs.
-accounts() {
-  echo "$1" > "$T/nsswitch.conf" && shift && printf '%s\n' "$@" > "$T/passwd" &&
-    mount --bind "$T/nsswitch.conf" /etc/nsswitch.conf && mount --bind "$T/passwd" /etc/passwd
-}
+# CONFIG, and its passwd file holds the LINEs (both with printf's escapes).
+accounts() { nssFiles "$@" && mount --bind "$T/nsswitch.conf" /etc/nsswitch.conf && mount --bind "$T/passwd" /etc/passwd; }
+nssFiles() { printf '%b\n' "$1" > "$T/nsswitch.conf" && shift && printf '%b\n' "$@" > "$T/passwd"; }
 user() { grep -qx "#define USER_NAME \"$1\"" h.h || { grep USER_NAME h.h; return 1; }; }
+# again NAME CONFIG LINE...: a run with these in the files accounts bound names NAME.
+again() { u=$1 && shift && nssFiles "$@" && $TOOL h.h > /dev/null && user "$u"; }
 
 fail() { echo "$ROW: $*"; exit 1; }
 row() {
@@ -119,20 +119,34 @@ row StampedAfreshInTheLocalZone all 0 "$ok" 'date +%s > "$T/before" && $TOOL fir
   'clock XYZ-5:17:30 t.h && clock Europe/Berlin b.h && clock XXX99 x.h' t.h
 # The account name: read from the passwd file only where the name services
 # make it the deciding source (then the C library, which would first try the
-# name-service cache's socket, is not asked), else asked of them (here
-# systemd, which names uid 0 "root" whatever the file says).
+# name-service cache's socket, is not asked, whatever actions other lines
+# hold), else asked of them (here systemd, which names uid 0 "root").
 row AccountFromThePasswdFile posix,mount,strace 0 "$ok" '
-  accounts "  passwd: files systemd # (a comment)" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" " zed:x:0:0::/:" &&
+  accounts "  passwd:files systemd # (a comment)\n#x: files [BOGUS\nhosts: files [Success = return !NOTFOUND=continue unavail=MERGE \
+    tryagain=Return] [BOGUS" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" " zed:x:0:0::/:" &&
   export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o $T/calls -e trace=socket"' 'user zed && [ ! -s "$T/calls" ]' h.h
-row UserWithoutAccountEntry posix,mount 0 "$ok" 'accounts "passwd: files" "a:x:1:1::/:"' 'user 0' h.h
+# Where the C library reads them otherwise it is asked: a '#' in a word, an
+# action it cannot read on any line, a NUL byte, an entry over 1 MiB, no entry.
+row AccountsAsTheCLibraryReadsThem posix,mount 0 "$ok" 'accounts "passwd: files" "a:x:1:1::/:"' 'user 0 &&
+  for a in "#local" "\nhosts: x [BOGUS=return]" "\nhosts: x [NOTFOUND=return" "\nhosts: x [NOTFOUND return]" \
+    "\nhosts: x [SUCCESS=RETURX]"; do again 0 "passwd: files$a" "zed:x:0:0::/:" || exit 1; done &&
+  again zed "passwd: files" "a\0:x:0:0::/:" "zed:x:0:0::/:" &&
+  again zed "passwd: files [SUCCESS=return]" "zed:x:0:0:$(head -c 1100000 /dev/zero | tr "\0" g):/:"' h.h
 row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" 'accounts "passwd: systemd files" "zed:x:0:0::/:"' 'user root' h.h
 row LongestNameGetsATemporaryFile posix 0 "$ok" 'touch "$1" && note "$1"' 'replaced "$1"' "$(printf '%0255d' 0)"
 row PathNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
   'replaced "$1"' "$(long 4090)"
 row OwnerAndModeKept posix,root 0 "$ok" 'echo old > kept.h && chown 65534:65534 kept.h && chmod 2604 kept.h' \
   'header kept.h kept.h && [ $(stat -c %u:%g:%a kept.h) = 65534:65534:2604 ]' kept.h
-row SetIdBitDroppedWithAnOwnerNotKept posix,root 0 "$ok" 'touch g.h && chmod 2666 g.h && AS=$nobody' \
-  'header g.h g.h && [ $(stat -c %u:%a g.h) = 65534:666 ]' g.h
+# ACLs as a plain write leaves them: a replaced header keeps its own (of 71
+# entries), never the folder's default, which a new one gets as a plain create.
+row AccessControlListsAsAPlainWriteLeavesThem posix 0 "$ok" 'echo old > a.h && echo old > b.h && chmod 640 b.h &&
+  setfacl -m "$(seq -s, -f u:%g:rw- 1000 1070)" a.h && setfacl -d -m u:65534:rw- . && getfacl -c a.h b.h > "$T/acl"' '$TOOL b.h > /dev/null &&
+  [ "$(getfacl -c a.h b.h)" = "$(cat "$T/acl")" ] && umask 077 && $TOOL c.h > /dev/null && touch plain.h &&
+  [ "$(getfacl -c c.h)" = "$(getfacl -c plain.h)" ] && header a.h a.h' a.h
+row GroupKeptSetIdBitDroppedWithAnOwnerNotKept posix,root 0 "$ok" \
+  'touch g.h && chgrp 100 g.h && chmod 2666 g.h && AS="setpriv --reuid=65534 --regid=65534 --groups=100"' \
+  'header g.h g.h && [ $(stat -c %u:%g:%a g.h) = 65534:100:666 ]' g.h
 
 # Links: the file a link points to is replaced, the link kept.
 # A file system that cannot exchange two names (here as strace makes it seem)
@@ -161,6 +175,7 @@ row AFolder all 1 "${open}sub " 'mkdir sub' 'cd sub && only' sub
 row EmptyPath all 1 "${open} " '' 'only' ''
 row ReadOnlyHeader posix,root 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h && AS=$nobody' '[ $(cat ro.h) = keep ] && only ro.h' ro.h
 row ReadOnlyAttribute windows 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h' '[ $(cat ro.h) = keep ]' ro.h
+row TooManyOpenFiles posix 1 "${open}h.h " 'echo old > h.h && exec 3>&- 4>&- && ulimit -n 5' '[ $(cat h.h) = old ] && only h.h' h.h
 row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$nobody' 'cd locked && only' locked/x.h
 
 # Where the folder takes no new entry, a writable header is rewritten in
@@ -170,13 +185,22 @@ row WritableHeaderInALockedFolder all,root 0 "$ok" "$locked"' && note fixed/h.h'
 row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
   'mkdir -m 1777 t && seq 1000 > t/h.h && chmod 666 t/h.h && note t/h.h && AS=$nobody' \
   'header t/h.h t/h.h && same t/h.h && [ $(stat -c %u t/h.h) = 0 ] && cd t && only h.h' t/h.h
+# A header or pipe of neither the runner nor the folder's owner is refused
+# there, as protected_regular and protected_fifos do (the owner's pipe is not).
+row OthersHeaderInAStickyFolder posix,root 1 "${open}t/h.h " 'mkdir -m 1777 t && echo old > t/h.h && chown 65534 t/h.h' \
+  '[ $(cat t/h.h) = old ]' t/h.h
+row OthersPipeInAGroupStickyFolder posix,root 1 "${open}t/p " 'mkdir -m 1770 t && mkfifo t/p && chown 65534 t/p && exec 3<> t/p' \
+  '[ -p t/p ] && chown 0 t/p && exec 3<> t/p && $TOOL t/p > /dev/null && timeout 5 head -n 14 <&3 > "$T/p" && header "$T/p" t/p' t/p
 row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" 'echo old > h.h && note h.h && mount --bind h.h h.h' \
   'header h.h h.h && same h.h && only h.h && umount h.h' h.h
+row FileSystemWithoutAcls posix,mount 0 "$ok" 'mkdir r && mount -t ramfs ramfs r && echo old > r/h.h && note r/h.h' \
+  'header r/h.h r/h.h && replaced r/h.h' r/h.h
 row FailedWriteInPlaceKeepsTheOldHeader all,root 1 "${write}fixed/h.h " "$locked"' && ulimit -f 0' '[ $(cat fixed/h.h) = old ]' fixed/h.h
 
 # Any other failure: "Can't write", the old header as it was, no temporary file.
 row SizeLimit all 1 "${write}h.h " 'echo old > h.h && ulimit -f 0' '[ $(cat h.h) = old ] && only h.h' h.h
-row TooManyOpenFiles posix 1 "${write}h.h " 'echo old > h.h && exec 3>&- 4>&- && ulimit -n 5' '[ $(cat h.h) = old ] && only h.h' h.h
+row FailedRename posix,strace 1 "${write}h.h " 'echo old > h.h && export ASAN_OPTIONS=detect_leaks=0 &&
+  AS="strace -qq -o /dev/null -e inject=renameat2,renameat:error=EIO"' '[ $(cat h.h) = old ] && only h.h' h.h
 # As root, a device node of the test's own: never the machine's /dev/full.
 row FullDevice posix 1 "${write}full " 'if [ $(id -u) = 0 ]; then mknod full c 1 7; else ln -s /dev/full full; fi' '' full
 # Devices are opened once: a pipe server with one instance gets the header;

@@ -101,9 +101,15 @@ TEST(SourceDateEpoch, NameBasedGuid) {
 }
 
 TEST(UserName, ClampedTo79BytesOnACharacterBoundary) {
-    EXPECT_EQ(clampUserName(std::string(200, 'a')), std::string(79, 'a'));
-    // "é" is two bytes; one starting at byte 78 would be cut in half.
-    EXPECT_EQ(clampUserName(std::string(78, 'a') + "\xC3\xA9xyz"), std::string(78, 'a'));
+    // Sequences of two, three and four bytes that would be cut, one that ends
+    // at the limit, and bytes that are not UTF-8, cut at the limit.
+    const std::string a76(76, 'a');
+    const std::pair<std::string, std::string> rows[] = {
+        {std::string(200, 'a'), std::string(79, 'a')}, {a76 + "aa\xC3\xA9xyz", a76 + "aa"}, {a76 + "a\xE2\x82\xAC", a76 + "a"},
+        {a76 + "\xF0\x9F\x98\x80", a76}, {a76 + "\xF4\x8F\xBF\xBF", a76}, {a76 + "a\xC3\xA9\x80", a76 + "a\xC3\xA9"},
+        {std::string(100, '\x80'), std::string(79, '\x80')},
+    };
+    for (const auto& [name, cut] : rows) EXPECT_EQ(clampUserName(name), cut) << name;
 }
 
 TEST(Escaping, CommentAndStringLiteral) {
@@ -127,6 +133,10 @@ TEST(Escaping, CommentAndStringLiteral) {
         {"\xC0\xAF\xE0\x9F\xBF\xC1\xBF\x80\x80\x80\x80\xF5", "", "\\300\\257\\340\\237\\277\\301\\277\\200\\200\\200\\200\\365"},
         {"\xED\xA0\x80\xF4\x90\x80\x80", "", "\\355\\240\\200\\364\\220\\200\\200"},
         {"\xF0\x90\x80\xF5\xE0\xA0", "", "\\360\\220\\200\\365\\340\\240"},
+        // The first and last bidirectional controls of both ranges, their neighbours, a cut one.
+        {"\xE2\x80\xAA\xE2\x80\xAE\xE2\x81\xA6\xE2\x81\xA9 \xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\xE2\x80",
+         "\\342\\200\\252\\342\\200\\256\\342\\201\\246\\342\\201\\251 \xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\xE2\x80",
+         "\\342\\200\\252\\342\\200\\256\\342\\201\\246\\342\\201\\251 \xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\\342\\200"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(commentSafePath(row.in), row.comment.empty() ? row.in : row.comment) << row.in;
@@ -156,6 +166,7 @@ TEST(Header, HostileHeadersCompileToTheExactName) {
     const std::pair<std::string, std::string> rows[] = {
         {"a/*b*/c/*/d\\", "we\"ird\\ \n\tname %d \x7F"}, {"a*\\\n/h.h", "a?\?-b?\?/"}, {"x\ny.h", "jos\xE9"},
         {"?\?/\n", "?\?\?/\xED\xA0\x80"}, {"a?\?/", "\xF0\x9F\x98\x80\xC3"}, {"d\\\r\n", "x?"},
+        {"b\xE2\x80\xAEid\xE2\x81\xA6i/h.h", "u\xE2\x81\xA6s\xE2\x80\xAA"},
     };
     const std::string dir = std::filesystem::temp_directory_path() / ("ventrim-compile-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
