@@ -1,16 +1,11 @@
 #!/bin/sh
-# End to end: the built tool run as a build runs it. CTest runs each row on its
-# own, as cli_test.sh NAME, with TOOL the command that starts the tool (and W
-# set for the Windows build under Wine), REVISION and VERSION the project's. A row:
-#   row NAME WHERE STATUS OUTPUT BEFORE CHECK [ARG...]
-# WHERE: all, posix or windows, with ",root" (skipped unless root), ",mount"
-# (as root, in a mount namespace of its own), ",strace" or ",systemd" (skipped
-# without strace or systemd's name service). BEFORE runs in the case's folder, then
-# the tool takes its place with the arguments, started by $AS (as another user)
-# with a pipe for standard output. OUTPUT is a pattern for what follows the
-# banner ("-": no output at all). CHECK runs in the case's folder after; $T is a
-# folder beside it. All is in a scratch folder, removed at the end, with a copy
-# of the tool that other users can start even from a private checkout.
+# End to end: the built tool run as a build runs it, one row a test (cli_test.sh
+# NAME), with TOOL the command that starts it (W set under Wine), REVISION and
+# VERSION the project's. A row: row NAME WHERE STATUS OUTPUT BEFORE CHECK [ARG...]
+# WHERE: all, posix or windows; ",root", ",mount" (own mount namespace), ",strace"
+# or ",systemd" skip the row where these are missing. BEFORE runs in the case's
+# folder, then the tool, started by $AS, with the ARGs; OUTPUT is a pattern for
+# what follows the banner ("-": none). CHECK runs there after; $T is a folder beside.
 ROW=$1
 if [ -z "$VENTRIM_OWN_NAMESPACE" ] && grep -q "^row $ROW [a-z,]*mount" "$0"; then
   [ "$(id -u)" = 0 ] || exit 77
@@ -28,10 +23,9 @@ header() {
   [ "$(wc -l < "$T/h")" -eq 14 ] && [ "$(sed -n 2p "$T/h")" = " * $2 " ] && [ "$(sed -n 14p "$T/h")" = "#endif" ] ||
     { echo "not the header for $2: $1"; cat "$1"; return 1; }
 }
-# note FILE, then same FILE or replaced FILE: the file noted, or a new one.
+# note FILE, then same FILE: the file noted (! same: a new one).
 note() { stat -c %i "$1" > "$T/inode"; }
-same() { [ "$(stat -c %i "$1")" = "$(cat "$T/inode")" ] || { echo "$1 was replaced"; return 1; }; }
-replaced() { [ "$(stat -c %i "$1")" != "$(cat "$T/inode")" ] || { echo "$1 was written in place"; return 1; }; }
+same() { [ "$(stat -c %i "$1")" = "$(cat "$T/inode")" ]; }
 # only NAME...: the folder holds exactly these entries.
 only() { [ "$(ls -A | tr '\n' ' ')" = "${*:+$* }" ] || { echo "folder holds: $(ls -A)"; return 1; }; }
 # clock ZONE FILE: FILE carries the time of the run in ZONE and a new GUID with the variant bits.
@@ -41,10 +35,10 @@ clock() {
   grep -q "^#define COMPILE_TIME_DATE_STR \"$(TZ=$1 date -d @$t '+%a %b %d %H:%M:%S %Y')\"" $2 &&
     grep -Eq '^#define CODE_GUID \{0x[89AB][0-9A-F],' $2 && [ "$(grep CODE_GUID $2)" != "$(grep CODE_GUID first.h)" ]
 }
-# long LENGTH: a relative path of LENGTH bytes, folders of 200 bytes, then stamp.h.
+# long LENGTH: a relative path of LENGTH bytes, folders of 200 bytes, then a name of 255.
 long() {
   awk -v n="$1" 'function run(c, k) { s = sprintf("%*s", k, ""); gsub(/ /, c, s); return s }
-    BEGIN { while (n - length(p) - 8 > 200) p = p run("d", 199) "/"; print p run("e", n - length(p) - 8) "/stamp.h" }'
+    BEGIN { while (n - length(p) - 256 > 200) p = p run("d", 199) "/"; print p run("e", n - length(p) - 256) "/" run("n", 255) }'
 }
 # accounts CONFIG LINE...: this namespace's name-service configuration is
 # CONFIG, and its passwd file holds the LINEs (both with printf's escapes).
@@ -133,9 +127,16 @@ row AccountsAsTheCLibraryReadsThem posix,mount 0 "$ok" 'accounts "passwd: files"
   again zed "passwd: files" "a\0:x:0:0::/:" "zed:x:0:0::/:" &&
   again zed "passwd: files [SUCCESS=return]" "zed:x:0:0:$(head -c 1100000 /dev/zero | tr "\0" g):/:"' h.h
 row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" 'accounts "passwd: systemd files" "zed:x:0:0::/:"' 'user root' h.h
-row LongestNameGetsATemporaryFile posix 0 "$ok" 'touch "$1" && note "$1"' 'replaced "$1"' "$(printf '%0255d' 0)"
-row PathNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
-  'replaced "$1"' "$(long 4090)"
+row LongestNameNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
+  '! same "$1"' "$(long 4090)"
+# A signal that ends the process, come while the temporary file exists (held
+# there by strace), leaves a whole header and no temporary file, readable by no
+# other user meanwhile. (Started by "&", a command ignores INT and QUIT.)
+row EndingSignalsLeaveNoTemporaryFile posix,strace 0 "$ok" '' 'ulimit -c 0 && export ASAN_OPTIONS=detect_leaks=0 &&
+  chmod 640 s.h && for s in INT TERM HUP QUIT USR1 USR2 ALRM VTALRM PROF XCPU SYS RTMIN; do
+    { env --default-signal strace -qq -o /dev/null -e inject=fchmod:delay_enter=300000 $TOOL s.h > /dev/null & } &&
+    until [ "$(ls -A)" != s.h ] || ! kill -0 $!; do :; done; [ $(stat -c %a .s.h.*) = 600 ] && kill -s $s $(pgrep -P $!)
+    wait $!; [ "$(kill -l $?)" = $s ] && only s.h && header s.h s.h || exit 1; done' s.h
 row OwnerAndModeKept posix,root 0 "$ok" 'echo old > kept.h && chown 65534:65534 kept.h && chmod 2604 kept.h' \
   'header kept.h kept.h && [ $(stat -c %u:%g:%a kept.h) = 65534:65534:2604 ]' kept.h
 # ACLs as a plain write leaves them: a replaced header keeps its own (of 71
@@ -153,7 +154,7 @@ row GroupKeptSetIdBitDroppedWithAnOwnerNotKept posix,root 0 "$ok" \
 # still gets the header by a rename. LeakSanitizer cannot run under strace.
 row RenameWhereNamesCannotBeExchanged posix,strace 0 "$ok" 'echo old > h.h && note h.h &&
   export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o /dev/null -e inject=renameat2:error=EINVAL"' \
-  'header h.h h.h && replaced h.h && only h.h' h.h
+  'header h.h h.h && ! same h.h && only h.h' h.h
 row AbsoluteLink posix 0 "$ok" 'mkdir real && ln -s "$PWD/real/stamp.h" abs.h' \
   '[ -L abs.h ] && header real/stamp.h abs.h && cd real && only stamp.h' abs.h
 row RelativeLinkInASubfolder posix 0 "$ok" 'mkdir sub && echo old > sub/stamp.h && ln -s stamp.h sub/rel.h' \
@@ -194,7 +195,7 @@ row OthersPipeInAGroupStickyFolder posix,root 1 "${open}t/p " 'mkdir -m 1770 t &
 row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" 'echo old > h.h && note h.h && mount --bind h.h h.h' \
   'header h.h h.h && same h.h && only h.h && umount h.h' h.h
 row FileSystemWithoutAcls posix,mount 0 "$ok" 'mkdir r && mount -t ramfs ramfs r && echo old > r/h.h && note r/h.h' \
-  'header r/h.h r/h.h && replaced r/h.h' r/h.h
+  'header r/h.h r/h.h && ! same r/h.h' r/h.h
 row FailedWriteInPlaceKeepsTheOldHeader all,root 1 "${write}fixed/h.h " "$locked"' && ulimit -f 0' '[ $(cat fixed/h.h) = old ]' fixed/h.h
 
 # Any other failure: "Can't write", the old header as it was, no temporary file.
