@@ -40,8 +40,7 @@ long() {
   awk -v n="$1" 'function run(c, k) { s = sprintf("%*s", k, ""); gsub(/ /, c, s); return s }
     BEGIN { while (n - length(p) - 256 > 200) p = p run("d", 199) "/"; print p run("e", n - length(p) - 256) "/" run("n", 255) }'
 }
-# accounts CONFIG LINE...: this namespace's name-service configuration is
-# CONFIG, and its passwd file holds the LINEs (both with printf's escapes).
+# accounts CONFIG LINE...: here the name services' configuration is CONFIG, the passwd file the LINEs.
 accounts() { nssFiles "$@" && mount --bind "$T/nsswitch.conf" /etc/nsswitch.conf && mount --bind "$T/passwd" /etc/passwd; }
 nssFiles() { printf '%b\n' "$1" > "$T/nsswitch.conf" && shift && printf '%b\n' "$@" > "$T/passwd"; }
 user() { grep -qx "#define USER_NAME \"$1\"" h.h || { grep USER_NAME h.h; return 1; }; }
@@ -57,14 +56,12 @@ row() {
   case $2 in *systemd*) PATH=$PATH:/sbin ldconfig -p | grep -q libnss_systemd || exit 77 ;; esac
   status=$3 out=$4 before=$5 check=$6
   shift 6
-  T=$S/notes
-  mkdir -m 777 "$S/case" "$T" && cd "$S/case" || exit 1
+  T=$S/notes && mkdir -m 777 "$S/case" "$T" && cd "$S/case" || exit 1
   { (AS= && eval "$before" && exec $AS $TOOL "$@"); echo $? > "$T/status"; } | tr -d '\r' > "$T/stdout"
   got=$(cat "$T/status") actual=$(cat "$T/stdout")
   [ $got = $status ] || fail "status $got, expected $status; output: $actual"
-  case $out:$actual in -:) ;; -:*) fail "output: $actual" ;;
-    *) case $actual in "Ventrim Rev $REVISION - build stamps for C and C++"$out) ;; *) fail "output: $actual" ;; esac ;;
-  esac
+  banner="Ventrim Rev $REVISION - build stamps for C and C++" && [ "$out" != - ] || banner= out=
+  case $actual in "$banner"$out) ;; *) fail "output: $actual" ;; esac
   (eval "$check") || fail "check failed: $check"
   exit 0
 }
@@ -72,9 +69,9 @@ row() {
 ok= open=$(printf '\nCan%st open: ' "'") write=$(printf '\nCan%st write: ' "'")
 usage=$(printf '\nVentrim <headerFileName>\nArguments provided:\n- *ventrim*')
 locked='mkdir fixed && echo old > fixed/h.h && chattr +i fixed'
-held='echo old > h.h && note h.h && { ${TOOL%ventrim.exe*}hold_file.exe h.h $HOLD > "$T/held" & } &&
+held='echo old > h.h && note h.h && { ${TOOL%ventrim.exe*}hold.exe h.h $HOLD > "$T/held" & } &&
   while [ ! -s "$T/held" ]; do sleep 0.05; done'
-pipe='{ ${TOOL%ventrim.exe*}pipe_server.exe "$1" > "$T/piped" 2> "$T/ready" & } && while [ ! -s "$T/ready" ]; do sleep 0.05; done'
+pipe='{ ${TOOL%ventrim.exe*}hold.exe "$1" > "$T/piped" 2> "$T/ready" & } && while [ ! -s "$T/ready" ]; do sleep 0.05; done'
 help=$(printf '\nUsage: ventrim HEADER\n*')
 attack='mkdir -m 755 safe && echo secret > safe/secret.h && chmod 600 safe/secret.h && mkdir evil &&
   chown 65534:65534 evil && { $nobody sh -c "cd evil; exec 3> f; chmod 666 f; rm f; ln -s /proc/\$\$/fd/3 stamp.h
@@ -89,9 +86,8 @@ row HelpSwitchOfWindows windows 0 "$help" '' 'only' '/?'
 row VersionWritesNoFile all 0 "$(printf '\nventrim %s' "$VERSION")" '' 'only' --version
 row HeaderNamedLikeAnOption all 0 "$ok" '' 'header ./--help ./--help && only --help' ./--help
 
-# SOURCE_DATE_EPOCH (on Windows named in any case): the header depends only
-# on its value and the path, in UTC whatever TZ says, with the GUID every
-# version gives them; a header that holds it already is not touched.
+# SOURCE_DATE_EPOCH (on Windows in any case): the header depends only on it and the path, in UTC
+# whatever TZ says, with the GUID every version gives them; one that holds it already is not touched.
 row ReproducibleStampLeftAsItIs all 0 "$ok" 'e=SOURCE_DATE_EPOCH && [ -z "$W" ] || e=Source_Date_Epoch
   export $e=1700000000 TZ=IST-5:30 &&
   mkdir o && (cd o && $TOOL h.h) > /dev/null && cp o/h.h h.h && touch -d @946684800 h.h && note h.h' \
@@ -103,18 +99,15 @@ row SourceDateEpochNotATime all 2 "$(printf '\nSOURCE_DATE_EPOCH="+1" is not a w
 
 # A header is written, stamped afresh, and replaces whatever was there.
 row NewHeader posix 0 "$ok" 'umask 027' \
-  'header new.h new.h && [ $(stat -c %a new.h) = 640 ] && grep -qx "#define USER_NAME \"$(id -un)\"" new.h && only new.h' \
-  new.h
-# The local zone is TZ where the C runtime reads it as meant (to the second),
-# else (a zone name, hours out of range) the system's, which Wine takes from TZ
-# as the C library reads it.
+  'header new.h new.h && [ $(stat -c %a new.h) = 640 ] && grep -qx "#define USER_NAME \"$(id -un)\"" new.h && only new.h' new.h
+# The local zone is TZ where the C runtime reads it as meant (to the second), else (a zone name,
+# hours out of range) the system's, which Wine takes from TZ as the C library reads it.
 row StampedAfreshInTheLocalZone all 0 "$ok" 'date +%s > "$T/before" && $TOOL first.h > /dev/null &&
   TZ=Europe/Berlin $TOOL b.h > /dev/null && TZ=XXX99 $TOOL x.h > /dev/null && export TZ=XYZ-5:17:30' \
   'clock XYZ-5:17:30 t.h && clock Europe/Berlin b.h && clock XXX99 x.h' t.h
-# The account name: read from the passwd file only where the name services
-# make it the deciding source (then the C library, which would first try the
-# name-service cache's socket, is not asked, whatever actions other lines
-# hold), else asked of them (here systemd, which names uid 0 "root").
+# The account name: read from the passwd file only where the name services make it the deciding
+# source (then the C library, which would first try the name-service cache's socket, is not asked,
+# whatever actions other lines hold), else asked of them (here systemd, which names uid 0 "root").
 row AccountFromThePasswdFile posix,mount,strace 0 "$ok" '
   accounts "  passwd:files systemd # (a comment)\n#x: files [BOGUS\nhosts: files [Success = return !NOTFOUND=continue unavail=MERGE \
     tryagain=Return] [BOGUS" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" " zed:x:0:0::/:" &&
@@ -129,9 +122,8 @@ row AccountsAsTheCLibraryReadsThem posix,mount 0 "$ok" 'accounts "passwd: files"
 row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" 'accounts "passwd: systemd files" "zed:x:0:0::/:"' 'user root' h.h
 row LongestNameNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
   '! same "$1"' "$(long 4090)"
-# A signal that ends the process, come while the temporary file exists (held
-# there by strace), leaves a whole header and no temporary file, readable by no
-# other user meanwhile. (Started by "&", a command ignores INT and QUIT.)
+# A signal that ends the process while the temporary file exists (held there by strace) leaves a
+# whole header and no temporary file, readable by no one else meanwhile. ("&" ignores INT and QUIT.)
 row EndingSignalsLeaveNoTemporaryFile posix,strace 0 "$ok" '' 'ulimit -c 0 && export ASAN_OPTIONS=detect_leaks=0 &&
   chmod 640 s.h && for s in INT TERM HUP QUIT USR1 USR2 ALRM VTALRM PROF XCPU SYS RTMIN; do
     { env --default-signal strace -qq -o /dev/null -e inject=fchmod:delay_enter=300000 $TOOL s.h > /dev/null & } &&
@@ -149,16 +141,14 @@ row GroupKeptSetIdBitDroppedWithAnOwnerNotKept posix,root 0 "$ok" \
   'touch g.h && chgrp 100 g.h && chmod 2666 g.h && AS="setpriv --reuid=65534 --regid=65534 --groups=100"' \
   'header g.h g.h && [ $(stat -c %u:%g:%a g.h) = 65534:100:666 ]' g.h
 
-# Links: the file a link points to is replaced, the link kept.
-# A file system that cannot exchange two names (here as strace makes it seem)
-# still gets the header by a rename. LeakSanitizer cannot run under strace.
+# A file system that cannot exchange two names (as strace makes it seem) still gets the header by a
+# rename (LeakSanitizer cannot run under strace). Links: the file a link points to is replaced, the link kept.
 row RenameWhereNamesCannotBeExchanged posix,strace 0 "$ok" 'echo old > h.h && note h.h &&
   export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o /dev/null -e inject=renameat2:error=EINVAL"' \
   'header h.h h.h && ! same h.h && only h.h' h.h
-row AbsoluteLink posix 0 "$ok" 'mkdir real && ln -s "$PWD/real/stamp.h" abs.h' \
-  '[ -L abs.h ] && header real/stamp.h abs.h && cd real && only stamp.h' abs.h
-row RelativeLinkInASubfolder posix 0 "$ok" 'mkdir sub && echo old > sub/stamp.h && ln -s stamp.h sub/rel.h' \
-  '[ -L sub/rel.h ] && header sub/stamp.h sub/rel.h && cd sub && only rel.h stamp.h' sub/rel.h
+row AbsoluteAndRelativeLinks posix 0 "$ok" 'mkdir real sub && ln -s "$PWD/real/stamp.h" abs.h && echo old > sub/stamp.h &&
+  ln -s stamp.h sub/rel.h' '$TOOL sub/rel.h > /dev/null && [ -L abs.h ] && [ -L sub/rel.h ] && header real/stamp.h abs.h &&
+  header sub/stamp.h sub/rel.h && cd real && only stamp.h && cd ../sub && only rel.h stamp.h' abs.h
 row LinkLoop posix 1 "${open}loop.h " 'ln -s loop.h loop.h' '[ -L loop.h ]' loop.h
 row StandardOutputAsAPipe posix 0 '
 /\**/dev/stdout *#endif' '' 'only' /dev/stdout
@@ -167,27 +157,25 @@ row StandardOutputToALongPath posix 0 - 'mkdir -p "$T/$(dirname "$(long 600)")" 
 # The tool inherits fd 3 of a deleted file: no file named as /proc names it is made.
 row LinkToADeletedFile posix 0 "$ok" 'exec 3> f && rm f && ln -s /proc/$$/fd/3 stamp.h' 'only stamp.h' stamp.h
 row RootRunInAHostileFolderHandsNoFileOver posix,root 0 "$ok" "$attack" \
-  'kill $(cat "$T/attacker") && [ $(stat -c %u:%a safe/secret.h) = 0:600 ] && [ $(cat safe/secret.h) = secret ]' \
-  evil/stamp.h
+  'kill $(cat "$T/attacker") && [ $(stat -c %u:%a safe/secret.h) = 0:600 ] && [ $(cat safe/secret.h) = secret ]' evil/stamp.h
 
 # Paths that cannot be opened are reported and left alone.
 row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " '' 'only' a%sb/x.h
 row AFolder all 1 "${open}sub " 'mkdir sub' 'cd sub && only' sub
 row EmptyPath all 1 "${open} " '' 'only' ''
-row ReadOnlyHeader posix,root 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h && AS=$nobody' '[ $(cat ro.h) = keep ] && only ro.h' ro.h
-row ReadOnlyAttribute windows 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h' '[ $(cat ro.h) = keep ]' ro.h
+row ReadOnlyHeader all,root 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h && { [ -n "$W" ] || AS=$nobody; }' \
+  '[ $(cat ro.h) = keep ] && only ro.h' ro.h
 row TooManyOpenFiles posix 1 "${open}h.h " 'echo old > h.h && exec 3>&- 4>&- && ulimit -n 5' '[ $(cat h.h) = old ] && only h.h' h.h
 row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$nobody' 'cd locked && only' locked/x.h
 
-# Where the folder takes no new entry, a writable header is rewritten in
-# place, and a failed write leaves it as it was.
+# Where the folder takes no new entry, a writable header is rewritten in place; a failed write leaves it.
 row WritableHeaderInALockedFolder all,root 0 "$ok" "$locked"' && note fixed/h.h' \
   'header fixed/h.h fixed/h.h && same fixed/h.h && cd fixed && only h.h' fixed/h.h
 row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
   'mkdir -m 1777 t && seq 1000 > t/h.h && chmod 666 t/h.h && note t/h.h && AS=$nobody' \
   'header t/h.h t/h.h && same t/h.h && [ $(stat -c %u t/h.h) = 0 ] && cd t && only h.h' t/h.h
-# A header or pipe of neither the runner nor the folder's owner is refused
-# there, as protected_regular and protected_fifos do (the owner's pipe is not).
+# A header or pipe of neither the runner nor the folder's owner is refused there, as the kernel's
+# protected_regular and protected_fifos do (the owner's pipe is not).
 row OthersHeaderInAStickyFolder posix,root 1 "${open}t/h.h " 'mkdir -m 1777 t && echo old > t/h.h && chown 65534 t/h.h' \
   '[ $(cat t/h.h) = old ]' t/h.h
 row OthersPipeInAGroupStickyFolder posix,root 1 "${open}t/p " 'mkdir -m 1770 t && mkfifo t/p && chown 65534 t/p && exec 3<> t/p' \
@@ -204,27 +192,24 @@ row FailedRename posix,strace 1 "${write}h.h " 'echo old > h.h && export ASAN_OP
   AS="strace -qq -o /dev/null -e inject=renameat2,renameat:error=EIO"' '[ $(cat h.h) = old ] && only h.h' h.h
 # As root, a device node of the test's own: never the machine's /dev/full.
 row FullDevice posix 1 "${write}full " 'if [ $(id -u) = 0 ]; then mknod full c 1 7; else ln -s /dev/full full; fi' '' full
-# Devices are opened once: a pipe server with one instance gets the header;
-# a console the tool has none of cannot be opened.
+# Devices are opened once: a one-instance pipe server gets the header; a console the tool lacks is not.
 row NulDevice windows 0 "$ok" '' 'only' NUL
 row PipeServerWithOneInstance windows 0 "$ok" "$pipe" \
   'until grep -q endif "$T/piped" || [ $((i += 1)) = 50 ]; do sleep 0.1; done; header "$T/piped" "$1"' '\\.\pipe\ventrim-'$$
 row ConsoleNotOpened windows 1 "${open}CON " '! $TOOL CONOUT\$ > "$T/out"' 'grep -q "open: CONOUT" "$T/out" && only' CON
 
-# The file is the one the argument names, though the ANSI text that is
-# printed and written into the header shows a look-alike; so is the GUID of a
-# reproducible stamp (the one ā.h gets on Linux). A replaced header keeps the
-# system attribute.
+# The file is the one the argument names, though the ANSI text printed and written into the header
+# shows a look-alike; so is the GUID of a reproducible stamp (the one ā.h gets on Linux). A replaced
+# header keeps the system attribute.
 row NameOutsideTheCodePage windows 0 "$ok" 'export SOURCE_DATE_EPOCH=1700000000' \
   'only ā.h && header ā.h a.h && grep -q "GUID {0xB6,0x55,0xFA,0xC1,0x9D,0x4E,0x47,0x89}" ā.h' ā.h
 row FullwidthSolidusStaysInTheFolder windows 0 "$ok" 'mkdir sub && cd sub' 'only sub && cd sub && only ..／fw.h' ..／fw.h
 row SystemAttributeKept windows 0 "$ok" 'echo old > h.h && ${TOOL% *} attrib +s h.h' \
   '${TOOL% *} attrib h.h | cut -c1-12 | grep -q S && header h.h h.h' h.h
 
-# A compiler or virus scanner may hold the header open for a moment without
-# sharing writing: the tool waits for it, but not for long. One that shares
-# writing but not deletion (an editor) blocks the replacement, not a plain
-# write: the header is rewritten in place at once.
+# A compiler or virus scanner may hold the header open a moment without sharing writing: the tool
+# waits for it, but not for long. One that shares writing but not deletion (an editor) blocks the
+# replacement, not a plain write: the header is rewritten in place at once.
 row HeldBrieflyByAnotherProcess windows 0 "$ok" "HOLD=800 && $held" 'header h.h h.h && only h.h' h.h
 row HeldLongByAnotherProcess windows 1 "${open}h.h " "HOLD=4000 && $held" '[ $(cat h.h) = old ] && only h.h' h.h
 row HeldSharingWritingByAnotherProcess windows 0 "$ok" "HOLD='1800 shared' && $held" \
