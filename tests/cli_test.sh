@@ -126,7 +126,7 @@ row LongestNameNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname 
 # whole header and no temporary file, readable by no one else meanwhile. ("&" ignores INT and QUIT.)
 row EndingSignalsLeaveNoTemporaryFile posix,strace 0 "$ok" '' 'ulimit -c 0 && export ASAN_OPTIONS=detect_leaks=0 &&
   chmod 640 s.h && for s in INT TERM HUP QUIT USR1 USR2 ALRM VTALRM PROF XCPU SYS RTMIN; do
-    { env --default-signal strace -qq -o /dev/null -e inject=fchmod:delay_enter=300000 $TOOL s.h > /dev/null & } &&
+    { env --default-signal strace -qq -o /dev/null -e inject=fchmod:delay_enter=1000000 $TOOL s.h > /dev/null & } &&
     until [ "$(ls -A)" != s.h ] || ! kill -0 $!; do :; done; [ $(stat -c %a .s.h.*) = 600 ] && kill -s $s $(pgrep -P $!)
     wait $!; [ "$(kill -l $?)" = $s ] && only s.h && header s.h s.h || exit 1; done' s.h
 row OwnerAndModeKept posix,root 0 "$ok" 'echo old > kept.h && chown 65534:65534 kept.h && chmod 2604 kept.h' \
