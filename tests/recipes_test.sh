@@ -38,7 +38,10 @@ $app > again && cmp -s first again || fail "the stamp changed without a link"
 touch util.c && build && $app > second || fail "the rebuild failed"
 cmp -s first second && fail "a relink kept the old stamp"
 if [ "$kind" = make ]; then
-  # The C++ stamp serves a C program; both compile without a warning clang has.
+  # The README shows the guide's C stamp; the C++ stamp serves a C program; both
+  # compile without a warning clang has.
+  awk '$0 == "```c" { on = 1; n = 0; next } on && $0 == "```" { if (hit) exit; on = 0 } on && !n++ { hit = /^\/\* stamp/ }
+    on && hit' "$(dirname "$2")/../README.md" | cmp -s - stamp.c || fail "the README's stamp is not the guide's"
   c++ -c stamp.cpp && cc -o app2 main.c util.c stamp.o && ./app2 > /dev/null || fail "the C++ stamp is not the program's"
   ! command -v clang > /dev/null || { clang -Weverything -Werror -c stamp.c && clang++ -Weverything -Werror -c stamp.cpp; } ||
     fail "the stamp sources do not compile under clang -Weverything -Werror"
