@@ -1,5 +1,5 @@
-/* Prints the link stamp of the target it is part of: the program "linked",
-   or the library "core", which exports this function and not its stamp. */
+/* Prints the stamp of the target it is part of: the program "linked" or
+   "headed", or the library "core", which exports this and not its stamp. */
 #include <stdio.h>
 
 extern const unsigned char build_guid[8];
@@ -11,7 +11,10 @@ extern const char build_more[];
 #define build_more ""
 #endif
 
-CORE_API void core_print(void);
+#ifdef core_EXPORTS
+__attribute__((visibility("default")))
+#endif
+void core_print(void);
 void core_print(void) {
     int i;
     printf("guid=");
