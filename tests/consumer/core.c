@@ -4,12 +4,7 @@
 
 extern const unsigned char build_guid[8];
 extern const unsigned long build_int;
-extern const char build_date[], build_user[], build_text[];
-#ifdef MORE
-extern const char build_more[];
-#else
-#define build_more ""
-#endif
+extern const char build_date[], build_user[], build_text[], build_more[];
 
 #ifdef core_EXPORTS
 __attribute__((visibility("default")))

@@ -1,4 +1,4 @@
-// A second link stamp of one program, in C++: extern "C" makes the const the
+// A second link stamp of one target, in C++: extern "C" makes the const the
 // program's (in C++ it is otherwise local to this file) and C's to read.
 #include "build_stamp.h"
 
