@@ -2,7 +2,7 @@
 // program's (in C++ it is otherwise local to this file) and C's to read.
 #include "build_stamp.h"
 
-#if !defined(ONLY_CXX) || defined(ONLY_C) || !defined(FROM_SHELL_INCLUDE) || !defined(LATE_FLAG)
+#if !defined(ONLY_CXX) || defined(ONLY_C) || !defined(FROM_SHELL_INCLUDE)
 #error "the target's settings did not reach the stamp"
 #endif
 
