@@ -1,9 +1,5 @@
-# A row of the consumer matrix (tests/CMakeLists.txt): tests/consumer built
-# against Ventrim installed (MODE install) or added from source (subdir).
-# REFUSE: the configuration must stop with EXPECT. TOOLCHAIN: a cross build,
-# run under WINE if given; EXIT: without a C runtime. REPRODUCIBLE: a second
-# build elsewhere (as root: as another user) with one SOURCE_DATE_EPOCH.
-# ENV, ARGS: environment and configure arguments, | between.
+# A row of the consumer matrix (tests/CMakeLists.txt), whose fields say what
+# they change; ENV and ARGS take | between values.
 cmake_minimum_required(VERSION 3.20)
 function(expect what)
   if(NOT (${ARGN}))
@@ -44,13 +40,10 @@ set(use_ventrim "-DUSE_VENTRIM=add_subdirectory(${VENTRIM_SOURCE_DIR} ventrim)")
 if(MODE STREQUAL "install")
   run("${CMAKE_COMMAND}" --install "${VENTRIM_BUILD_DIR}" --prefix "${prefix}")
   set(use_ventrim "-DUSE_VENTRIM=find_package(Ventrim 1.0 REQUIRED)" "-DCMAKE_PREFIX_PATH=${prefix}")
-  if(TOOLCHAIN)  # which finds packages only for the target: Ventrim is named
-    list(APPEND use_ventrim "-DVentrim_DIR=${prefix}/lib/cmake/Ventrim")
-  endif()
 endif()
 list(APPEND use_ventrim -DKIND=${KIND} -DREFUSE=${REFUSE} -DCMAKE_EXPORT_COMPILE_COMMANDS=ON ${ARGS})
-if(TOOLCHAIN)
-  list(APPEND use_ventrim --toolchain "${TOOLCHAIN}")
+if(TOOLCHAIN)  # which finds packages only for the target: Ventrim is named
+  list(APPEND use_ventrim --toolchain "${TOOLCHAIN}" "-DVentrim_DIR=${prefix}/lib/cmake/Ventrim")
   set(suffix .exe)
 endif()
 set(env "${CMAKE_COMMAND}" -E env "CCACHE_DIR=${WORK_DIR}/ccache" ${ENV})
@@ -76,7 +69,7 @@ if(REFUSE)
   return()
 endif()
 
-if(REPRODUCIBLE)  # with a copy of the installed Ventrim
+if(REPRODUCIBLE)  # in another folder with a copy of the installed Ventrim
   set(ENV{SOURCE_DATE_EPOCH} 1700000000)
   run("${CMAKE_COMMAND}" --build "${build}")
   run(mktemp -d -t ventrim-consumer-XXXXXX)
@@ -87,7 +80,7 @@ if(REPRODUCIBLE)  # with a copy of the installed Ventrim
   if(NOT not_root)
     set(as setpriv --reuid=65534 --regid=65534 --clear-groups)
   endif()
-  execute_process(COMMAND ${as} sh -c "\"$0\" -S src -B build \"$@\" && \"$0\" --build build && cmp linked build/linked && cmp headed build/headed"
+  execute_process(COMMAND ${as} sh -c "\"$0\" -S src -B again \"$@\" && \"$0\" --build again && cmp linked again/linked && cmp headed again/headed"
     "${CMAKE_COMMAND}" -G "${GENERATOR}" ${use_ventrim} WORKING_DIRECTORY "${other}" RESULT_VARIABLE rc OUTPUT_VARIABLE log ERROR_VARIABLE log)
   file(REMOVE_RECURSE "${other}")
   expect("the second build failed or differs: ${log}" rc EQUAL 0)
@@ -102,8 +95,6 @@ stamp(linked linked1)
 stamp(headed headed1)
 stamp(headed_too headed_too1)
 expect("one header, one stamp" headed1 STREQUAL headed_too1)
-file(STRINGS "${build}/head_stamp/build_stamp.h" lines LIMIT_COUNT 2)
-expect("the header names itself from the build folder" lines MATCHES "; \\* head_stamp/build_stamp.h $")
 
 # The stamp's response file has every argument CMake gave the stamped
 # target's core.c (Release's under a multi-config generator) but the
@@ -138,18 +129,15 @@ stamp(linked linked2)
 stamp(headed headed2)
 expect("the linked stamp changed without a link" linked1 STREQUAL linked2)
 expect("the header was not stamped afresh" NOT headed1 STREQUAL headed2)
-# An edited stamp source, then a changed source of the stamped target, each
-# link it again with a fresh stamp.
+# An edited stamp source links the target again, with a fresh stamp.
 file(READ "${WORK_DIR}/src/stamp.c" text)
 string(REPLACE "\"first\"" "\"second\"" text "${text}")
 file(WRITE "${WORK_DIR}/src/stamp.c" "${text}")
 run(${env} "${CMAKE_COMMAND}" --build "${build}" ${config})
 stamp(linked linked3)
-expect("the edited stamp source did not reach the program" linked3 MATCHES "text=second")
-file(TOUCH "${WORK_DIR}/src/core.c")
-run(${env} "${CMAKE_COMMAND}" --build "${build}" ${config})
-stamp(linked linked4)
-expect("a relink kept the old stamp" NOT linked4 STREQUAL linked3)
+string(REGEX REPLACE "text=.*" "" stamp2 "${linked2}")
+string(FIND "${linked3}" "${stamp2}" kept)
+expect("the edited stamp source did not link the program again with a fresh stamp" linked3 MATCHES "text=second" AND kept EQUAL -1)
 # Installing right after a build copies what was built, and no part of
 # Ventrim (which is not among the built files here).
 run("${CMAKE_COMMAND}" --install "${build}" ${config} --prefix "${WORK_DIR}/installed")
