@@ -14,26 +14,24 @@ endmacro()
 # stamp(<program> <var>): all the program prints; without a C runtime (EXIT),
 # its header's GUID, whose first byte is its exit status, and a text.
 function(stamp program var)
-  if(NOT EXIT)
+  if(EXIT)
+    execute_process(COMMAND ${WINE} "${bin}/${program}${suffix}" RESULT_VARIABLE status)
+    string(REGEX REPLACE "ed(_too)?$" "_stamp" header "${program}")
+    file(STRINGS "${build}/${header}/build_stamp.h" guid REGEX "CODE_GUID")
+    string(REGEX MATCH "{0x(..)" first "${guid}")
+    math(EXPR first "0x${CMAKE_MATCH_1}")
+    file(GLOB image "${bin}/core.dll" "${bin}/linked.exe")
+    list(GET image 0 image)
+    file(STRINGS "${image}" text REGEX "^(first|second)$")
+    expect("${program} exits with ${status}, not with its stamp's ${first}" status EQUAL first)
+    set(out "${guid} text=${text}")
+  else()
     run(${WINE} "${bin}/${program}${suffix}")
     expect("${program} prints no stamp" out MATCHES "^guid=[0-9A-F]+\r?\nint=[0-9]+\r?\ndate=.+\nuser=.+\ntext=.+\nmore=.")
-    set(${var} "${out}" PARENT_SCOPE)
-    return()
   endif()
-  execute_process(COMMAND ${WINE} "${bin}/${program}${suffix}" RESULT_VARIABLE status)
-  string(REGEX REPLACE "ed(_too)?$" "_stamp" header "${program}")
-  file(STRINGS "${build}/${header}/build_stamp.h" guid REGEX "CODE_GUID")
-  string(REGEX MATCH "{0x(..)" first "${guid}")
-  math(EXPR first "0x${CMAKE_MATCH_1}")
-  file(GLOB image "${bin}/core.dll" "${bin}/linked.exe")
-  list(GET image 0 image)
-  file(STRINGS "${image}" text REGEX "^(first|second)$")
-  expect("${program} exits with ${status}, not with its stamp's ${first}" status EQUAL first)
-  set(${var} "${guid} text=${text}" PARENT_SCOPE)
+  set(${var} "${out}" PARENT_SCOPE)
 endfunction()
 
-string(REPLACE "|" ";" ENV "${ENV}")
-string(REPLACE "|" ";" ARGS "${ARGS}")
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(prefix "${WORK_DIR}/prefix")
 set(use_ventrim "-DUSE_VENTRIM=add_subdirectory(${VENTRIM_SOURCE_DIR} ventrim)")
@@ -41,12 +39,12 @@ if(MODE STREQUAL "install")
   run("${CMAKE_COMMAND}" --install "${VENTRIM_BUILD_DIR}" --prefix "${prefix}")
   set(use_ventrim "-DUSE_VENTRIM=find_package(Ventrim 1.0 REQUIRED)" "-DCMAKE_PREFIX_PATH=${prefix}")
 endif()
-list(APPEND use_ventrim -DKIND=${KIND} -DREFUSE=${REFUSE} -DCMAKE_EXPORT_COMPILE_COMMANDS=ON ${ARGS})
+string(REPLACE "|" ";" use_ventrim "${use_ventrim};-DKIND=${KIND};-DREFUSE=${REFUSE};-DCMAKE_EXPORT_COMPILE_COMMANDS=ON;${ARGS}")
 if(TOOLCHAIN)  # which finds packages only for the target: Ventrim is named
   list(APPEND use_ventrim --toolchain "${TOOLCHAIN}" "-DVentrim_DIR=${prefix}/lib/cmake/Ventrim")
   set(suffix .exe)
 endif()
-set(env "${CMAKE_COMMAND}" -E env "CCACHE_DIR=${WORK_DIR}/ccache" ${ENV})
+string(REPLACE "|" ";" env "${CMAKE_COMMAND};-E;env;CCACHE_DIR=${WORK_DIR}/ccache;${ENV}")
 # A copy of the project, whose sources the test may touch.
 file(COPY "${VENTRIM_SOURCE_DIR}/tests/consumer/" DESTINATION "${WORK_DIR}/src")
 set(split UNIX_COMMAND)
@@ -88,17 +86,13 @@ if(REPRODUCIBLE)  # in another folder with a copy of the installed Ventrim
 endif()
 
 run(${env} "${CMAKE_COMMAND}" --build "${build}" ${config})
-if(TOOLCHAIN AND NOT WINE)  # built, not run
-  return()
-endif()
 stamp(linked linked1)
 stamp(headed headed1)
 stamp(headed_too headed_too1)
 expect("one header, one stamp" headed1 STREQUAL headed_too1)
 
-# The stamp's response file has every argument CMake gave the stamped
-# target's core.c (Release's under a multi-config generator) but the
-# compiler, the source, the object and the dependency options.
+# The stamp's response file has every argument CMake gave the stamped target's
+# core.c (Release's) but the compiler, source, object and dependency options.
 file(STRINGS "${build}/compile_commands.json" command REGEX "\"command\".*(linked|core)\\.dir[/\\\\]+(Release/)?core\\.c\\.o")
 string(REGEX REPLACE "^ *\"command\": \"(.*)\",$" "\\1" command "${command}")
 string(REPLACE "\\\\" "\\" command "${command}")
@@ -117,8 +111,7 @@ endforeach()
 run(${env} "${CMAKE_COMMAND}" --build "${build}" ${config} --target linked)
 expect("a build with nothing to do did something: ${out}"
   out MATCHES "no work to do" OR (NOT GENERATOR MATCHES "Ninja" AND NOT out MATCHES "Linking"))
-# Each configuration's link stamp its own; the header stamped afresh on
-# every build, the link stamp only as the target links.
+# Each configuration's link stamp its own; the link stamp new only at a link.
 if(config)
   run(${env} "${CMAKE_COMMAND}" --build "${build}" --config Debug)
   stamp(../Debug/linked debug)
@@ -138,11 +131,10 @@ stamp(linked linked3)
 string(REGEX REPLACE "text=.*" "" stamp2 "${linked2}")
 string(FIND "${linked3}" "${stamp2}" kept)
 expect("the edited stamp source did not link the program again with a fresh stamp" linked3 MATCHES "text=second" AND kept EQUAL -1)
-# Installing right after a build copies what was built, and no part of
-# Ventrim (which is not among the built files here).
+# Installing right after a build copies what was built, and nothing else (no
+# part of Ventrim, no folder).
 run("${CMAKE_COMMAND}" --install "${build}" ${config} --prefix "${WORK_DIR}/installed")
-file(GLOB_RECURSE files "${WORK_DIR}/installed/*")
-foreach(file IN LISTS files)
-  cmake_path(GET file FILENAME name)
-  run("${CMAKE_COMMAND}" -E compare_files "${file}" "${bin}/${name}")
+file(GLOB files RELATIVE "${WORK_DIR}/installed" "${WORK_DIR}/installed/*")
+foreach(name IN LISTS files)
+  run("${CMAKE_COMMAND}" -E compare_files "${WORK_DIR}/installed/${name}" "${bin}/${name}")
 endforeach()
