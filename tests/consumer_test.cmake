@@ -1,5 +1,4 @@
-# A row of the consumer matrix (tests/CMakeLists.txt), whose fields say what
-# they change; ENV and ARGS take | between values.
+# A row of the consumer matrix (tests/CMakeLists.txt); ENV and ARGS take | between values.
 cmake_minimum_required(VERSION 3.20)
 function(expect what)
   if(NOT (${ARGN}))
@@ -11,11 +10,10 @@ macro(run)  # only a refusal may fail
   expect("failed (${rc}): ${ARGN}\n${out}" rc EQUAL 0 OR REFUSE)
 endmacro()
 
-# stamp(<program> <var>): all the program prints; without a C runtime (EXIT),
-# its header's GUID, whose first byte is its exit status, and a text.
+# stamp(<program> <var>): its output; without a C runtime its GUID and text.
 function(stamp program var)
   if(EXIT)
-    execute_process(COMMAND ${WINE} "${bin}/${program}${suffix}" RESULT_VARIABLE status)
+      execute_process(COMMAND ${WINE} "${bin}/${program}${suffix}" RESULT_VARIABLE status)
     string(REGEX REPLACE "ed(_too)?$" "_stamp" header "${program}")
     file(STRINGS "${build}/${header}/build_stamp.h" guid REGEX "CODE_GUID")
     string(REGEX MATCH "{0x(..)" first "${guid}")
@@ -45,7 +43,6 @@ if(TOOLCHAIN)  # which finds packages only for the target: Ventrim is named
   set(suffix .exe)
 endif()
 string(REPLACE "|" ";" env "${CMAKE_COMMAND};-E;env;CCACHE_DIR=${WORK_DIR}/ccache;${ENV}")
-# A copy of the project, whose sources the test may touch.
 file(COPY "${VENTRIM_SOURCE_DIR}/tests/consumer/" DESTINATION "${WORK_DIR}/src")
 set(split UNIX_COMMAND)
 if(EXIT)  # cl's response file is split as Windows splits a command line
@@ -131,8 +128,7 @@ stamp(linked linked3)
 string(REGEX REPLACE "text=.*" "" stamp2 "${linked2}")
 string(FIND "${linked3}" "${stamp2}" kept)
 expect("the edited stamp source did not link the program again with a fresh stamp" linked3 MATCHES "text=second" AND kept EQUAL -1)
-# Installing right after a build copies what was built, and nothing else (no
-# part of Ventrim, no folder).
+# Installing right after a build copies what was built and nothing else (no Ventrim).
 run("${CMAKE_COMMAND}" --install "${build}" ${config} --prefix "${WORK_DIR}/installed")
 file(GLOB files RELATIVE "${WORK_DIR}/installed" "${WORK_DIR}/installed/*")
 foreach(name IN LISTS files)

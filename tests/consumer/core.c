@@ -1,5 +1,4 @@
-/* Prints the stamp of the target it is part of: the program "linked" or
-   "headed", or the library "core", which exports this and not its stamp. */
+/* Prints the stamp of "linked", "headed" or "core", which exports only this. */
 #include <stdio.h>
 
 extern const unsigned char build_guid[8];

@@ -1,5 +1,4 @@
-/* Prints its link stamp, or that of the library "core", loaded at run time
-   when CORE_PATH names it: a shared or module "core" hides its stamp data. */
+/* Prints the stamp; a shared or module "core" (CORE_PATH) must hide its data. */
 #include <stdio.h>
 void core_print(void);
 #ifdef CORE_PATH

@@ -1,5 +1,4 @@
-/* With cl's options and no C runtime this stands for core.c (core_c) and
-   linked.c: a program exits with its stamp's first GUID byte. */
+/* core.c (core_c) and linked.c without a C runtime: exits with the GUID's first byte. */
 __declspec(dllimport) void __stdcall ExitProcess(unsigned status);
 extern const unsigned char build_guid[8];
 #ifdef core_c
