@@ -83,6 +83,9 @@ if(REPRODUCIBLE)  # in another folder with a copy of the installed Ventrim
 endif()
 
 run(${env} "${CMAKE_COMMAND}" --build "${build}" ${config})
+if(TOOLCHAIN AND NOT WINE)  # built, not run
+  return()
+endif()
 stamp(linked linked1)
 stamp(headed headed1)
 stamp(headed_too headed_too1)
@@ -104,11 +107,9 @@ foreach(arg IN LISTS command)
   expect("the stamp was compiled without ${arg}" arg IN_LIST stamp_args)
 endforeach()
 
-# Nothing changed: the linked program is not linked again.
 run(${env} "${CMAKE_COMMAND}" --build "${build}" ${config} --target linked)
 expect("a build with nothing to do did something: ${out}"
   out MATCHES "no work to do" OR (NOT GENERATOR MATCHES "Ninja" AND NOT out MATCHES "Linking"))
-# Each configuration's link stamp its own; the link stamp new only at a link.
 if(config)
   run(${env} "${CMAKE_COMMAND}" --build "${build}" --config Debug)
   stamp(../Debug/linked debug)
@@ -119,7 +120,6 @@ stamp(linked linked2)
 stamp(headed headed2)
 expect("the linked stamp changed without a link" linked1 STREQUAL linked2)
 expect("the header was not stamped afresh" NOT headed1 STREQUAL headed2)
-# An edited stamp source links the target again, with a fresh stamp.
 file(READ "${WORK_DIR}/src/stamp.c" text)
 string(REPLACE "\"first\"" "\"second\"" text "${text}")
 file(WRITE "${WORK_DIR}/src/stamp.c" "${text}")
