@@ -1,17 +1,14 @@
-/* Prints the link stamp of the target it is part of: the program "linked",
-   or the library "core", which exports this function and not its stamp. */
+/* Prints the stamp of "linked", "headed" or "core", which exports only this. */
 #include <stdio.h>
 
 extern const unsigned char build_guid[8];
 extern const unsigned long build_int;
-extern const char build_date[], build_user[], build_text[];
-#ifdef MORE
-extern const char build_more[];
-#else
-#define build_more ""
-#endif
+extern const char build_date[], build_user[], build_text[], build_more[];
 
-CORE_API void core_print(void);
+#ifdef core_EXPORTS
+__attribute__((visibility("default")))
+#endif
+void core_print(void);
 void core_print(void) {
     int i;
     printf("guid=");

@@ -1,8 +1,7 @@
-// A second link stamp of one program, in C++: extern "C" makes the const the
-// program's (in C++ it is otherwise local to this file) and C's to read.
+// A second link stamp, in C++: extern "C" makes the const global and C's.
 #include "build_stamp.h"
 
-#if !defined(ONLY_CXX) || defined(ONLY_C) || !defined(FROM_SHELL_INCLUDE) || !defined(LATE_FLAG)
+#if !defined(ONLY_CXX) || defined(ONLY_C) || !defined(FROM_SHELL_INCLUDE)
 #error "the target's settings did not reach the stamp"
 #endif
 

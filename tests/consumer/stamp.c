@@ -1,5 +1,4 @@
-/* The link stamp the program prints: it declares what it defines, and
-   compiles only with the stamped target's settings. */
+/* The link stamp: it declares what it defines, and needs the target's settings. */
 #include "build_stamp.h"
 
 #if !defined(ONLY_C) || defined(ONLY_CXX) || !defined(FROM_SHELL_INCLUDE) || !defined(LATE_FLAG)
