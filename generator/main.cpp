@@ -96,15 +96,12 @@ int main(int argc, char** argv, char** envp) {
         readCompileTime(stamp);
     }
 
-    switch (writeStampHeader(headerFileName, stamp, file)) {
-        case WriteResult::ok:
-            return kExitOk;
-        case WriteResult::openFailed:
-            platform::report("Can't open: " + headerFileName + " \n");
-            return kExitFileError;
-        case WriteResult::writeFailed:
-            break;
-    }
-    platform::report("Can't write: " + headerFileName + " \n");
+    const WriteResult result = writeStampHeader(headerFileName, stamp, file);
+    if (result == WriteResult::ok) return kExitOk;
+    platform::report((result == WriteResult::openFailed ? "Can't open: " : "Can't write: ") + headerFileName + " \n");
+    // Standard output's line is fixed text; the cause goes to standard error,
+    // in the form other tools use.
+    const std::string cause = platform::failureCause();
+    if (!cause.empty()) platform::reportError("ventrim: " + headerFileName + ": " + cause + "\n");
     return kExitFileError;
 }
