@@ -3,13 +3,13 @@
 # prints the stamp, built without a stamp, with ventrim_add_stamp_header and
 # with ventrim_add_link_stamp, by Ninja and by Make. Measured: a build with
 # nothing changed (no-op) and a build after one file changed, median wall time
-# of each against the project without a stamp. Needs cmake, ninja, make and a
-# C compiler.
+# of each against the project without a stamp. Needs cmake, ninja, make, a C
+# compiler (cc), a C++ compiler and python3.
 #   bench/build.sh [runs]        (default 15 builds a case)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-15}
-for tool in cmake ninja make cc python3; do
+for tool in cmake ninja make cc c++ python3; do
   command -v "$tool" >/dev/null || { echo "bench: needs $tool" >&2; exit 1; }
 done
 work=$(mktemp -d)
