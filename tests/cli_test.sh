@@ -6,6 +6,7 @@
 # or ",systemd" skip the row where these are missing. BEFORE runs in the case's
 # folder, then the tool, started by $AS, with the ARGs; OUTPUT is a pattern for
 # what follows the banner ("-": none). CHECK runs there after; $T is a folder beside.
+# Standard error holds nothing, but with status 1 the line "ventrim: PATH: CAUSE".
 ROW=$1
 if [ -z "$VENTRIM_OWN_NAMESPACE" ] && grep -q "^row $ROW [a-z,]*mount" "$0"; then
   [ "$(id -u)" = 0 ] || exit 77
@@ -43,6 +44,8 @@ long() {
 # accounts CONFIG LINE...: here the name services' configuration is CONFIG, the passwd file the LINEs.
 accounts() { nssFiles "$@" && mount --bind "$T/nsswitch.conf" /etc/nsswitch.conf && mount --bind "$T/passwd" /etc/passwd; }
 nssFiles() { printf '%b\n' "$1" > "$T/nsswitch.conf" && shift && printf '%b\n' "$@" > "$T/passwd"; }
+# cause TEXT: the line on standard error is "ventrim: TEXT" (under Wine, in its words).
+cause() { [ -n "$W" ] || [ "$error" = "ventrim: $1" ] || { echo "$error"; return 1; }; }
 user() { grep -qx "#define USER_NAME \"$1\"" h.h || { grep USER_NAME h.h; return 1; }; }
 # again NAME CONFIG LINE...: a run with these in the files accounts bound names NAME.
 again() { u=$1 && shift && nssFiles "$@" && $TOOL h.h > /dev/null && user "$u"; }
@@ -57,11 +60,16 @@ row() {
   status=$3 out=$4 before=$5 check=$6
   shift 6
   T=$S/notes && mkdir -m 777 "$S/case" "$T" && cd "$S/case" || exit 1
-  { (AS= && eval "$before" && exec $AS $TOOL "$@"); echo $? > "$T/status"; } | tr -d '\r' > "$T/stdout"
-  got=$(cat "$T/status") actual=$(cat "$T/stdout")
+  # Standard error through a pipe, which a size limit set before does not cut; opened only by the tool.
+  mkfifo "$T/err" && { tr -d '\r' < "$T/err" > "$T/stderr" & }
+  { (AS= && eval "$before" && exec $AS $TOOL "$@" 2> "$T/err"); echo $? > "$T/status"; } | tr -d '\r' > "$T/stdout"
+  exec 9<> "$T/err" 9>&- && wait $!
+  got=$(cat "$T/status") actual=$(cat "$T/stdout") error=$(cat "$T/stderr")
   [ $got = $status ] || fail "status $got, expected $status; output: $actual"
   banner="Ventrim Rev $REVISION - build stamps for C and C++" && [ "$out" != - ] || banner= out=
   case $actual in "$banner"$out) ;; *) fail "output: $actual" ;; esac
+  case $status:$error in 1:"ventrim: $1: "?*) [ "$(wc -l < "$T/stderr")" = 1 ] ;; 1:* | *:?*) false ;; esac ||
+    fail "standard error: $error"
   (eval "$check") || fail "check failed: $check"
   exit 0
 }
@@ -160,13 +168,14 @@ row RootRunInAHostileFolderHandsNoFileOver posix,root 0 "$ok" "$attack" \
   'kill $(cat "$T/attacker") && [ $(stat -c %u:%a safe/secret.h) = 0:600 ] && [ $(cat safe/secret.h) = secret ]' evil/stamp.h
 
 # Paths that cannot be opened are reported and left alone.
-row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " '' 'only' a%sb/x.h
+row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " '' 'only && cause "a%sb/x.h: No such file or directory"' a%sb/x.h
 row AFolder all 1 "${open}sub " 'mkdir sub' 'cd sub && only' sub
 row EmptyPath all 1 "${open} " '' 'only' ''
 row ReadOnlyHeader all,root 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h && { [ -n "$W" ] || AS=$nobody; }' \
   '[ $(cat ro.h) = keep ] && only ro.h' ro.h
-row TooManyOpenFiles posix 1 "${open}h.h " 'echo old > h.h && exec 3>&- 4>&- && ulimit -n 5' '[ $(cat h.h) = old ] && only h.h' h.h
-row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$nobody' 'cd locked && only' locked/x.h
+row TooManyOpenFiles posix 1 "${open}h.h " 'echo old > h.h && exec 3>&- 4>&- && AS="prlimit --nofile=5 --"' '[ $(cat h.h) = old ] && only h.h' h.h
+row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$nobody' \
+  'cause "locked/x.h: Permission denied" && cd locked && only' locked/x.h
 
 # Where the folder takes no new entry, a writable header is rewritten in place; a failed write leaves it.
 row WritableHeaderInALockedFolder all,root 0 "$ok" "$locked"' && note fixed/h.h' \
@@ -177,7 +186,7 @@ row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
 # A header or pipe of neither the runner nor the folder's owner is refused there, as the kernel's
 # protected_regular and protected_fifos do (the owner's pipe is not).
 row OthersHeaderInAStickyFolder posix,root 1 "${open}t/h.h " 'mkdir -m 1777 t && echo old > t/h.h && chown 65534 t/h.h' \
-  '[ $(cat t/h.h) = old ]' t/h.h
+  '[ $(cat t/h.h) = old ] && cause "t/h.h: refused: in a sticky folder others may write, the file belongs to neither you nor the folder'"'"'s owner"' t/h.h
 row OthersPipeInAGroupStickyFolder posix,root 1 "${open}t/p " 'mkdir -m 1770 t && mkfifo t/p && chown 65534 t/p && exec 3<> t/p' \
   '[ -p t/p ] && chown 0 t/p && exec 3<> t/p && $TOOL t/p > /dev/null && timeout 5 head -n 14 <&3 > "$T/p" && header "$T/p" t/p' t/p
 row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" 'echo old > h.h && note h.h && mount --bind h.h h.h' \
