@@ -19,14 +19,16 @@ constexpr int kExitOk = 0;
 constexpr int kExitFileError = 1;
 constexpr int kExitUsage = 2;
 
+// The usage line is the one a wrong command line prints.
 constexpr char kHelp[] =
-    "Usage: ventrim HEADER\n"
-    "Writes HEADER, a C header that defines this build's stamp: CODE_GUID,\n"
+    "Ventrim <headerFileName>\n"
+    "Writes headerFileName, a C header that defines this build's stamp: CODE_GUID,\n"
     "COMPILE_TIME_DATE_STR, COMPILE_TIME_DATE_INT and USER_NAME.\n"
     "  --help     print this text\n"
     "  --version  print the version\n"
-    "With SOURCE_DATE_EPOCH set, the header depends only on its value and HEADER.\n"
-    "Exit status: 0 written, 1 HEADER cannot be opened or written, 2 usage.\n";
+    "With SOURCE_DATE_EPOCH set, the header depends only on its value and the path.\n"
+    "Exit status: 0 written; 1 it cannot be opened or written (the cause goes to\n"
+    "standard error); 2 not exactly one argument, or SOURCE_DATE_EPOCH not a time.\n";
 
 // The value of SOURCE_DATE_EPOCH in the environment main receives, or null;
 // where variable names ignore case, under any case. (A plain scan: getenv

@@ -80,7 +80,7 @@ locked='mkdir fixed && echo old > fixed/h.h && chattr +i fixed'
 held='echo old > h.h && note h.h && { ${TOOL%ventrim.exe*}hold.exe h.h $HOLD > "$T/held" & } &&
   while [ ! -s "$T/held" ]; do sleep 0.05; done'
 pipe='{ ${TOOL%ventrim.exe*}hold.exe "$1" > "$T/piped" 2> "$T/ready" & } && while [ ! -s "$T/ready" ]; do sleep 0.05; done'
-help=$(printf '\nUsage: ventrim HEADER\n*')
+help=$(printf '\nVentrim <headerFileName>\nWrites *')
 attack='mkdir -m 755 safe && echo secret > safe/secret.h && chmod 600 safe/secret.h && mkdir evil &&
   chown 65534:65534 evil && { $nobody sh -c "cd evil; exec 3> f; chmod 666 f; rm f; ln -s /proc/\$\$/fd/3 stamp.h
   ln -s \"$PWD/safe/secret.h\" \"f (deleted)\"; exec sleep 30" > /dev/null 2>&1 & } && echo $! > "$T/attacker" &&
