@@ -175,8 +175,11 @@ WriteResult createHeader(const std::wstring& path, const std::string& data) {
 // is moved.
 WriteResult replaceHeader(const std::wstring& target, const std::string& data) {
     const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+    if (attributes == INVALID_FILE_ATTRIBUTES || attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
+        // Refused as Windows refuses a plain write there (Wine, as root, would open it).
+        if (attributes != INVALID_FILE_ATTRIBUTES) SetLastError(ERROR_ACCESS_DENIED);
         return WriteResult::openFailed;
+    }
     const std::size_t dirLength = directoryLength(target);
     if (dirLength == target.size()) return WriteResult::openFailed;
     const HANDLE removable = CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
