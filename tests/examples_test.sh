@@ -29,24 +29,22 @@ run() {
     path=$(sed -n '2s/^ \* \(.*[^ ]\) *$/\1/p' block)
     mkdir -p "$(dirname "$path")" && secs=$((0x$(sed -n 's/^#define COMPILE_TIME_DATE_INT 0x//p' block))) &&
       SOURCE_DATE_EPOCH=$secs ventrim "$path" > /dev/null || fail "the tool failed"
-    for f in block "$path"; do grep -Ev '^#define (CODE_GUID|USER_NAME) ' "$f" | sed 's/ *$//' > "$f.same"; done
-    diff block.same "$path.same" || fail "the tool writes otherwise"
-    grep -Eqx '#define CODE_GUID \{0x[89AB][0-9A-F](,0x[0-9A-F]{2}){7}\}' block && grep -Eqx '#define USER_NAME "[^"\]*"' block ||
-      fail "no GUID or user the tool could write" ;;
+    # The GUID and user as the tool could write them, whatever they are.
+    for f in block "$path"; do sed -E 's/ *$//; s/^(#define CODE_GUID \{0x[89AB][0-9A-F](,0x[0-9A-F]{2}){7}\}|#define USER_NAME "[^"\]*")$/(any)/' \
+      "$f" > "$f.same"; done
+    diff block.same "$path.same" || fail "the tool writes otherwise" ;;
   banner)
     [ "$(ventrim --version | head -n 1)" = "$(cat block)" ] || fail "the tool prints $(ventrim --version | head -n 1)" ;;
   stamp-c | stamp-cpp)
     cc=cc clang=clang lang=c && [ $kind = stamp-c ] || cc=c++ clang=clang++ lang=c++
-    ventrim build_stamp.h > /dev/null && $cc -x $lang -c block -o stamp.o && cc -o app main.c stamp.o && ./app > out ||
-      fail "it gives no program the stamp"
+    ventrim build_stamp.h > /dev/null && $cc -x $lang -c block -o stamp.o && cc -o app main.c stamp.o && ./app > out
     stamped build_stamp.h out
     ! command -v clang > /dev/null || $clang -x $lang -Weverything -Werror -c block -o /dev/null ||
       fail "it does not compile under clang -Weverything -Werror" ;;
   cmake)
     [ -d "$S/prefix" ] || cmake --install "$4" --prefix "$S/prefix" > /dev/null
     # A part of a project: in one that sets no policy version, which warns of that alone.
-    warnings=0
-    if ! grep -q '^project(' block; then
+    warnings=0 && if ! grep -q '^project(' block; then
       printf 'project(app C)\nfind_package(Ventrim 1.0 REQUIRED)\n' > CMakeLists.txt && warnings=1
       grep -q '^add_executable(' block || echo 'add_executable(app main.c stamp.c)' >> CMakeLists.txt
     fi
