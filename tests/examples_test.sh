@@ -33,6 +33,9 @@ run() {
     for f in block "$path"; do sed -E 's/ *$//; s/^(#define CODE_GUID \{0x[89AB][0-9A-F](,0x[0-9A-F]{2}){7}\}|#define USER_NAME "[^"\]*")$/(any)/' \
       "$f" > "$f.same"; done
     diff block.same "$path.same" || fail "the tool writes otherwise" ;;
+  stderr)
+    while IFS= read -r line; do p=${line#ventrim: } && ventrim "${p%%: *}" 2>&1 > /dev/null | grep -qxF "$line" ||
+      fail "the tool says otherwise than: $line"; done < block ;;
   banner)
     [ "$(ventrim --version | head -n 1)" = "$(cat block)" ] || fail "the tool prints $(ventrim --version | head -n 1)" ;;
   stamp-c | stamp-cpp)
