@@ -2,7 +2,8 @@
 //
 // Exit status: 0 once the header is written completely (or for --help and
 // --version), 1 when it cannot be opened or written, 2 when the command line
-// does not hold exactly one path or SOURCE_DATE_EPOCH is not a time.
+// does not hold exactly one path (after --revision=DIR, if given) or
+// SOURCE_DATE_EPOCH is not a time. A revision that cannot be read is no error.
 // Standard output is a report: when it cannot be written (a closed pipe, a
 // size limit) the header is written all the same and the status is its own.
 
@@ -11,6 +12,7 @@
 
 #include "build_stamp.h"
 #include "platform.h"
+#include "revision.h"
 #include "stamp_header.h"
 
 namespace {
@@ -25,6 +27,8 @@ constexpr char kHelp[] =
     "COMPILE_TIME_DATE_STR, COMPILE_TIME_DATE_INT and USER_NAME.\n"
     "  --help     print this text\n"
     "  --version  print the version\n"
+    "  --revision=DIR  also write the git commit checked out where DIR is, and\n"
+    "             whether tracked files differ from it (before HEADER)\n"
     "With SOURCE_DATE_EPOCH set, the header depends only on its value and HEADER.\n"
     "Exit status: 0 written, 1 HEADER cannot be opened or written, 2 usage.\n";
 
@@ -70,12 +74,15 @@ int main(int argc, char** argv, char** envp) {
         platform::report(kHelp);
         return kExitOk;
     }
-    if (argc != 2) {
+    // --revision=DIR, a folder's name that is not empty, comes before the path.
+    const std::string_view first = argc > 1 ? argv[1] : "";
+    const bool withRevision = first.compare(0, 10, "--revision") == 0 && (first.size() == 10 || first[10] == '=');
+    if (argc != 2 + withRevision || (withRevision && first.size() <= 11)) {
         printUsage(argc, argv);
         return kExitUsage;
     }
-    const std::string headerFileName = argv[1];
-    const platform::FilePath file = platform::fileArgument(argc, argv, 1);
+    const std::string headerFileName = argv[argc - 1];
+    const platform::FilePath file = platform::fileArgument(argc, argv, argc - 1);
 
     BuildStamp stamp;
     if (const char* epoch = sourceDateEpoch(envp)) {
@@ -94,6 +101,15 @@ int main(int argc, char** argv, char** envp) {
         createCodeGuid(stamp);
         queryUserName(stamp);
         readCompileTime(stamp);
+    }
+
+    if (withRevision) {
+        platform::FilePath dir = platform::fileArgument(argc, argv, 1);
+        dir.erase(0, std::min<std::size_t>(dir.size(), 11));
+        std::string cause;
+        stamp.withRevision = true;
+        stamp.revision = readSourceRevision(dir, std::string(first.substr(11)), cause);
+        if (!cause.empty()) platform::reportError("ventrim: " + cause + "\n");
     }
 
     const WriteResult result = writeStampHeader(headerFileName, stamp, file);

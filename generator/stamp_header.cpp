@@ -131,7 +131,14 @@ std::string formatStampHeader(const std::string& headerFileName, const BuildStam
     appendHex(out, static_cast<std::uint32_t>(static_cast<std::uint64_t>(stamp.compileTime)), 8);
     out += "\n#define USER_NAME \"";
     out += stringLiteralBody(stamp.userName);
-    out += "\"\n#endif\n";
+    out += '"';
+    if (stamp.withRevision) {
+        out += "\n#define CODE_REVISION \"";
+        out += stringLiteralBody(stamp.revision.commit);
+        out += "\"\n#define CODE_REVISION_MODIFIED ";
+        out += std::to_string(stamp.revision.modified);
+    }
+    out += "\n#endif\n";
     return out;
 }
 

@@ -1,4 +1,5 @@
-// The stamp header: a fourteen-line C header carrying one BuildStamp.
+// The stamp header: a C header of fourteen lines carrying one BuildStamp, or
+// sixteen with its source revision.
 #pragma once
 
 #include <string>

@@ -1,0 +1,147 @@
+#include "revision.h"
+
+namespace ventrim {
+
+namespace {
+
+// Settings for every git run. A repository's own configuration may name
+// programs that git would start: an fsmonitor (run by every status), hooks, an
+// external diff, a pager, credential helpers, and transports for the lazy
+// fetch of a partial clone. These turn them off; the command line's settings
+// come before any configuration file's. The index is not written back
+// (--no-optional-locks), so a run changes nothing in the repository.
+const char* const kSafeRun[] = {"--no-optional-locks", "-c", "core.fsmonitor=false", "-c", "core.hooksPath=/dev/null",
+                                "-c", "diff.external=", "-c", "core.pager=cat", "-c", "credential.helper=",
+                                "-c", "protocol.allow=never"};
+
+bool isHex(const std::string& text) {
+    for (const char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return true;
+}
+
+// text with '?' for each control byte, so that a message stays one line.
+std::string printable(std::string text) {
+    for (char& c : text) c = static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+    return text;
+}
+
+// The first line of git's message, without its "fatal: ".
+std::string firstLine(const std::string& message) {
+    std::string line = message.substr(0, message.find('\n'));
+    if (line.compare(0, 7, "fatal: ") == 0) line.erase(0, 7);
+    if (line.size() > 300) line.resize(300);
+    return line.empty() ? "git failed and said nothing" : printable(line);
+}
+
+// Why run did not give what was asked, or empty when it did.
+std::string failure(const platform::GitRun& run, bool listing) {
+    using Outcome = platform::GitRun::Outcome;
+    if (run.outcome == Outcome::notStarted) return run.cause;
+    if (run.outcome == Outcome::timedOut) {
+        return "git did not finish within " + std::to_string(kRevisionTimeLimit.count()) + " seconds";
+    }
+    // A listing finds nothing with status 1.
+    if (run.status == 0 || (listing && run.status == 1 && run.err.empty())) return std::string();
+    return firstLine(run.err);
+}
+
+}  // namespace
+
+const char* const kGitEnvironment[3] = {"GIT_TERMINAL_PROMPT=0", "GIT_PAGER=cat", "PAGER=cat"};
+
+bool passedToGit(std::string_view name) {
+    if (name.compare(0, 4, "GIT_") != 0) return name != "PAGER";
+    for (const std::string_view kept : {"GIT_CONFIG_GLOBAL", "GIT_CONFIG_SYSTEM", "GIT_CONFIG_NOSYSTEM",
+                                        "GIT_CEILING_DIRECTORIES", "GIT_DISCOVERY_ACROSS_FILESYSTEM"}) {
+        if (name == kept) return true;
+    }
+    return false;
+}
+
+bool safetySettings(const std::string& listedNames, std::vector<std::string>& settings) {
+    settings.assign(std::begin(kSafeRun), std::end(kSafeRun));
+    for (std::size_t at = 0, end; at < listedNames.size(); at = end + 1) {
+        end = listedNames.find('\0', at);
+        if (end == listedNames.npos) end = listedNames.size();
+        // section.subsection.key: the subsection may hold dots, the other two not.
+        const std::string name = listedNames.substr(at, end - at);
+        const std::size_t dot = name.find('.'), lastDot = name.rfind('.');
+        if (dot == lastDot) continue;  // protocol.allow, set above
+        const std::string driver = name.substr(0, lastDot + 1);
+        // `-c` splits its text at the first '=': another name would be set.
+        if (name.find('=') != name.npos) return false;
+        if (name.compare(0, dot, "filter") == 0) {
+            for (const char* setting : {"clean=", "smudge=", "process=", "required=false"}) {
+                settings.insert(settings.end(), {"-c", driver + setting});
+            }
+        } else {
+            settings.insert(settings.end(), {"-c", driver + "allow=never"});
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> gitListing() {
+    std::vector<std::string> args(std::begin(kSafeRun), std::end(kSafeRun));
+    args.insert(args.end(), {"config", "-z", "--name-only", "--get-regexp", "^(filter|protocol)\\."});
+    return args;
+}
+
+std::vector<std::string> gitStatus(const std::vector<std::string>& settings) {
+    std::vector<std::string> args = settings;
+    // Untracked files do not count; a submodule counts when another commit is
+    // checked out in it than the one recorded, which git reads without a run
+    // of its own in the submodule. No rename search: it would read contents.
+    args.insert(args.end(), {"status", "--porcelain=v2", "--branch", "-z", "--untracked-files=no",
+                             "--ignore-submodules=dirty", "--no-renames"});
+    return args;
+}
+
+bool parseGitStatus(const std::string& out, SourceRevision& revision) {
+    revision = SourceRevision();
+    bool modified = false;
+    for (std::size_t at = 0, end; at < out.size(); at = end + 1) {
+        end = out.find('\0', at);
+        if (end == out.npos) end = out.size();
+        const std::string entry = out.substr(at, end - at);
+        if (entry.compare(0, 13, "# branch.oid ") == 0) {
+            revision.commit = entry.substr(13);
+        } else if (!entry.empty() && entry[0] != '#') {
+            modified = true;  // the headers come first: any other entry is a change
+            break;
+        }
+    }
+    if ((revision.commit.size() != 40 && revision.commit.size() != 64) || !isHex(revision.commit)) {
+        revision.commit.clear();
+        return false;
+    }
+    revision.modified = modified ? 1 : 0;
+    return true;
+}
+
+SourceRevision readSourceRevision(const platform::FilePath& dir, const std::string& dirText, std::string& cause) {
+    const auto deadline = std::chrono::steady_clock::now() + kRevisionTimeLimit;
+    SourceRevision revision;
+    std::string why;
+    std::vector<std::string> settings;
+    if (dir.empty()) {
+        why = "the folder's name cannot be read";
+    } else {
+        const platform::GitRun listing = platform::runGit(dir, gitListing(), deadline);
+        why = failure(listing, true);
+        if (why.empty() && !safetySettings(listing.out, settings)) {
+            why = "a filter or protocol setting's name holds '=', which cannot be overridden";
+        }
+    }
+    if (why.empty()) {
+        const platform::GitRun status = platform::runGit(dir, gitStatus(settings), deadline);
+        why = failure(status, false);
+        if (why.empty() && !parseGitStatus(status.out, revision)) why = "no commit is checked out";
+    }
+    if (!why.empty()) cause = "revision of " + printable(dirText) + " not read: " + why;
+    return revision;
+}
+
+}  // namespace ventrim
