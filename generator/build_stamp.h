@@ -17,7 +17,8 @@ constexpr std::size_t kMaxUserNameBytes = 79;
 // Length of the date text: "Fri Nov 03 08:26:40 2023".
 constexpr std::size_t kDateTextLength = 24;
 
-// The commit a git work tree has checked out, for --revision.
+// The commit a git work tree has checked out, for --revision; kept apart
+// from BuildStamp, which a run without the option fills alone.
 struct SourceRevision {
     std::string commit{};  // its full id in hex; empty when it could not be read
     int modified = -1;     // 1 when tracked files differ from it, 0 when not, -1 unknown
@@ -33,9 +34,6 @@ struct BuildStamp {
     // Set from SOURCE_DATE_EPOCH: every run with the same value and path
     // makes the same stamp.
     bool reproducible = false;
-    // With --revision the header also carries revision.
-    bool withRevision = false;
-    SourceRevision revision{};
 };
 
 // SOURCE_DATE_EPOCH, the reproducible-builds convention, may hold at most

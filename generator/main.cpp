@@ -7,6 +7,7 @@
 // Standard output is a report: when it cannot be written (a closed pipe, a
 // size limit) the header is written all the same and the status is its own.
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,11 @@ const char* sourceDateEpoch(char** envp) {
     return nullptr;
 }
 
+// Whether arg is --revision, or starts with --revision=.
+bool revisionOption(std::string_view arg) {
+    return arg.substr(0, 10) == "--revision" && (arg.size() == 10 || arg[10] == '=');
+}
+
 void printUsage(int argc, char** argv) {
     std::string text = "Ventrim <headerFileName>\nArguments provided:\n";
     for (int i = 0; i < argc; ++i) ((text += "- ") += argv[i]) += '\n';
@@ -74,10 +80,12 @@ int main(int argc, char** argv, char** envp) {
         platform::report(kHelp);
         return kExitOk;
     }
-    // --revision=DIR, a folder's name that is not empty, comes before the path.
-    const std::string_view first = argc > 1 ? argv[1] : "";
-    const bool withRevision = first.compare(0, 10, "--revision") == 0 && (first.size() == 10 || first[10] == '=');
-    if (argc != 2 + withRevision || (withRevision && first.size() <= 11)) {
+    // --revision=DIR, with a folder's name, comes before the header path, and
+    // only there. (Only an argument that starts with '-' is compared: a first
+    // call of memcmp would cost every run its binding.)
+    const bool withRevision = argc == 3 && argv[1][0] == '-' && revisionOption(argv[1]) && argv[1][10] == '=' &&
+                              argv[1][11] != '\0';
+    if (argc != 2 + withRevision || (!only.empty() && only[0] == '-' && revisionOption(only))) {
         printUsage(argc, argv);
         return kExitUsage;
     }
@@ -103,16 +111,17 @@ int main(int argc, char** argv, char** envp) {
         readCompileTime(stamp);
     }
 
+    WriteResult result;
     if (withRevision) {
         platform::FilePath dir = platform::fileArgument(argc, argv, 1);
         dir.erase(0, std::min<std::size_t>(dir.size(), 11));
         std::string cause;
-        stamp.withRevision = true;
-        stamp.revision = readSourceRevision(dir, std::string(first.substr(11)), cause);
+        const SourceRevision revision = readSourceRevision(dir, argv[1] + 11, envp, cause);
         if (!cause.empty()) platform::reportError("ventrim: " + cause + "\n");
+        result = writeStampHeader(headerFileName, stamp, file, &revision);
+    } else {
+        result = writeStampHeader(headerFileName, stamp, file);
     }
-
-    const WriteResult result = writeStampHeader(headerFileName, stamp, file);
     if (result == WriteResult::ok) return kExitOk;
     platform::report((result == WriteResult::openFailed ? "Can't open: " : "Can't write: ") + headerFileName + " \n");
     // Standard output's line is fixed text; the cause goes to standard error,

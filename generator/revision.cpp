@@ -1,5 +1,7 @@
 #include "revision.h"
 
+#include <cstring>
+
 namespace ventrim {
 
 namespace {
@@ -10,9 +12,9 @@ namespace {
 // fetch of a partial clone. These turn them off; the command line's settings
 // come before any configuration file's. The index is not written back
 // (--no-optional-locks), so a run changes nothing in the repository.
-const char* const kSafeRun[] = {"--no-optional-locks", "-c", "core.fsmonitor=false", "-c", "core.hooksPath=/dev/null",
-                                "-c", "diff.external=", "-c", "core.pager=cat", "-c", "credential.helper=",
-                                "-c", "protocol.allow=never"};
+constexpr char kSafeRun[] =
+    "--no-optional-locks -c core.fsmonitor=false -c core.hooksPath=/dev/null -c diff.external= -c core.pager=cat "
+    "-c credential.helper= -c protocol.allow=never";
 
 bool isHex(const std::string& text) {
     for (const char c : text) {
@@ -49,19 +51,33 @@ std::string failure(const platform::GitRun& run, bool listing) {
 
 }  // namespace
 
-const char* const kGitEnvironment[3] = {"GIT_TERMINAL_PROMPT=0", "GIT_PAGER=cat", "PAGER=cat"};
+// Lists of arguments and variables are texts of NUL-terminated items, not
+// vectors or tables of pointers: those would bring in code and relocations
+// that would cost every run of the tool, also the runs without --revision.
+void appendItem(std::string& list, const std::string& item) { (list += item) += '\0'; }
+
+// Appends the blank-separated words as items.
+void appendWords(std::string& list, std::string_view words) {
+    for (const char c : words) list += c == ' ' ? '\0' : c;
+    list += '\0';
+}
+
+std::string gitEnvironment() {
+    constexpr char kVariables[] = "GIT_TERMINAL_PROMPT=0\0GIT_PAGER=cat\0PAGER=cat";
+    return std::string(kVariables, sizeof kVariables);
+}
 
 bool passedToGit(std::string_view name) {
     if (name.compare(0, 4, "GIT_") != 0) return name != "PAGER";
-    for (const std::string_view kept : {"GIT_CONFIG_GLOBAL", "GIT_CONFIG_SYSTEM", "GIT_CONFIG_NOSYSTEM",
-                                        "GIT_CEILING_DIRECTORIES", "GIT_DISCOVERY_ACROSS_FILESYSTEM"}) {
-        if (name == kept) return true;
-    }
-    return false;
+    constexpr std::string_view kept = " GIT_CONFIG_GLOBAL GIT_CONFIG_SYSTEM GIT_CONFIG_NOSYSTEM GIT_CEILING_DIRECTORIES "
+                                      "GIT_DISCOVERY_ACROSS_FILESYSTEM ";
+    const std::size_t at = kept.find(name);
+    return !name.empty() && at != kept.npos && kept[at - 1] == ' ' && kept[at + name.size()] == ' ';
 }
 
-bool safetySettings(const std::string& listedNames, std::vector<std::string>& settings) {
-    settings.assign(std::begin(kSafeRun), std::end(kSafeRun));
+bool safetySettings(const std::string& listedNames, std::string& settings) {
+    settings.clear();
+    appendWords(settings, kSafeRun);
     for (std::size_t at = 0, end; at < listedNames.size(); at = end + 1) {
         end = listedNames.find('\0', at);
         if (end == listedNames.npos) end = listedNames.size();
@@ -73,29 +89,31 @@ bool safetySettings(const std::string& listedNames, std::vector<std::string>& se
         // `-c` splits its text at the first '=': another name would be set.
         if (name.find('=') != name.npos) return false;
         if (name.compare(0, dot, "filter") == 0) {
-            for (const char* setting : {"clean=", "smudge=", "process=", "required=false"}) {
-                settings.insert(settings.end(), {"-c", driver + setting});
+            for (const char* key = "clean=\0smudge=\0process=\0required=false\0"; *key != '\0'; key += std::strlen(key) + 1) {
+                appendItem(settings, "-c");
+                appendItem(settings, driver + key);
             }
         } else {
-            settings.insert(settings.end(), {"-c", driver + "allow=never"});
+            appendItem(settings, "-c");
+            appendItem(settings, driver + "allow=never");
         }
     }
     return true;
 }
 
-std::vector<std::string> gitListing() {
-    std::vector<std::string> args(std::begin(kSafeRun), std::end(kSafeRun));
-    args.insert(args.end(), {"config", "-z", "--name-only", "--get-regexp", "^(filter|protocol)\\."});
+std::string gitListing() {
+    std::string args;
+    appendWords(args, kSafeRun);
+    appendWords(args, "config -z --name-only --get-regexp ^(filter|protocol)\\.");
     return args;
 }
 
-std::vector<std::string> gitStatus(const std::vector<std::string>& settings) {
-    std::vector<std::string> args = settings;
+std::string gitStatus(const std::string& settings) {
+    std::string args = settings;
     // Untracked files do not count; a submodule counts when another commit is
     // checked out in it than the one recorded, which git reads without a run
     // of its own in the submodule. No rename search: it would read contents.
-    args.insert(args.end(), {"status", "--porcelain=v2", "--branch", "-z", "--untracked-files=no",
-                             "--ignore-submodules=dirty", "--no-renames"});
+    appendWords(args, "status --porcelain=v2 --branch -z --untracked-files=no --ignore-submodules=dirty --no-renames");
     return args;
 }
 
@@ -121,22 +139,22 @@ bool parseGitStatus(const std::string& out, SourceRevision& revision) {
     return true;
 }
 
-SourceRevision readSourceRevision(const platform::FilePath& dir, const std::string& dirText, std::string& cause) {
+SourceRevision readSourceRevision(const platform::FilePath& dir, const std::string& dirText, char** envp,
+                                  std::string& cause) {
     const auto deadline = std::chrono::steady_clock::now() + kRevisionTimeLimit;
     SourceRevision revision;
-    std::string why;
-    std::vector<std::string> settings;
+    std::string why, settings;
     if (dir.empty()) {
         why = "the folder's name cannot be read";
     } else {
-        const platform::GitRun listing = platform::runGit(dir, gitListing(), deadline);
+        const platform::GitRun listing = platform::runGit(dir, gitListing(), envp, deadline);
         why = failure(listing, true);
         if (why.empty() && !safetySettings(listing.out, settings)) {
             why = "a filter or protocol setting's name holds '=', which cannot be overridden";
         }
     }
     if (why.empty()) {
-        const platform::GitRun status = platform::runGit(dir, gitStatus(settings), deadline);
+        const platform::GitRun status = platform::runGit(dir, gitStatus(settings), envp, deadline);
         why = failure(status, false);
         if (why.empty() && !parseGitStatus(status.out, revision)) why = "no commit is checked out";
     }

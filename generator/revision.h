@@ -5,7 +5,6 @@
 #include <chrono>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "build_stamp.h"
 #include "platform.h"
@@ -16,9 +15,11 @@ namespace ventrim {
 constexpr std::chrono::seconds kRevisionTimeLimit{10};
 
 // Reads the revision of the work tree that holds dir (dirText as it goes into
-// messages). When it cannot, returns the unknown revision ("" and -1) and
-// sets cause to one line saying why.
-SourceRevision readSourceRevision(const platform::FilePath& dir, const std::string& dirText, std::string& cause);
+// messages), git run in envp, the environment main received (on Windows the
+// process's own). When it cannot, returns the unknown revision ("" and -1)
+// and sets cause to one line saying why.
+SourceRevision readSourceRevision(const platform::FilePath& dir, const std::string& dirText, char** envp,
+                                  std::string& cause);
 
 // The pure parts, for the tests.
 
@@ -26,12 +27,13 @@ SourceRevision readSourceRevision(const platform::FilePath& dir, const std::stri
 // given the names of the filter and protocol settings git lists (gitListing's
 // NUL-separated output): each filter it names is turned off, each protocol
 // refused. False when a name could not be overridden exactly (one with '=').
-bool safetySettings(const std::string& listedNames, std::vector<std::string>& settings);
+// Lists of arguments or variables are texts of items each followed by a NUL.
+bool safetySettings(const std::string& listedNames, std::string& settings);
 
 // The arguments after `git -C DIR` that list those names, and that read the
 // revision with settings.
-std::vector<std::string> gitListing();
-std::vector<std::string> gitStatus(const std::vector<std::string>& settings);
+std::string gitListing();
+std::string gitStatus(const std::string& settings);
 
 // Reads the output of gitStatus: false when it names no commit.
 bool parseGitStatus(const std::string& out, SourceRevision& revision);
@@ -40,11 +42,11 @@ bool parseGitStatus(const std::string& out, SourceRevision& revision);
 // point git at another repository or change how it runs (GIT_DIR,
 // GIT_WORK_TREE, GIT_INDEX_FILE, GIT_EXTERNAL_DIFF, ...); only the runner's
 // own choice of configuration files and of where a search for a repository
-// stops. Nor PAGER, which kGitEnvironment sets. Names in upper case.
+// stops. Nor PAGER, which gitEnvironment sets. Names in upper case.
 bool passedToGit(std::string_view name);
 
-// Variables git gets in any case: no prompt, no pager.
-extern const char* const kGitEnvironment[3];
+// Variables git gets in any case ("NAME=value"): no prompt, no pager.
+std::string gitEnvironment();
 
 // One argument as a Windows program's C runtime splits its command line:
 // quoted when it holds a blank, a tab or a quote, or is empty, with the
@@ -80,9 +82,10 @@ struct GitRun {
 };
 
 // Runs `git -C dir args...`, git found on PATH, with nothing on standard input,
-// the runner's environment less what passedToGit leaves out, plus
-// kGitEnvironment; killed, with any process it started, at deadline.
-GitRun runGit(const FilePath& dir, const std::vector<std::string>& args,
+// the environment envp (on Windows the process's own) less what passedToGit
+// leaves out, plus gitEnvironment(); killed, with any process it started, at
+// deadline.
+GitRun runGit(const FilePath& dir, const std::string& args, char** envp,
               std::chrono::steady_clock::time_point deadline);
 
 }  // namespace platform

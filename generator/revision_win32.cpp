@@ -38,11 +38,10 @@ std::wstring gitOnPath() {
     return std::wstring();
 }
 
-// The runner's environment as passedToGit leaves it, with kGitEnvironment,
+// The runner's environment as passedToGit leaves it, with gitEnvironment(),
 // as a block for CreateProcessW.
 std::wstring gitEnvironment() {
-    std::wstring block;
-    for (const char* entry : kGitEnvironment) (block += wide(entry)) += L'\0';
+    std::wstring block = wide(gitEnvironment());
     wchar_t* const strings = GetEnvironmentStringsW();
     for (const wchar_t* entry = strings; entry != nullptr && *entry != L'\0'; entry += wcslen(entry) + 1) {
         // Names ignore case; "=C:" entries (a drive's current folder) start with '='.
@@ -94,12 +93,16 @@ std::string systemMessage(DWORD error) {
 
 }  // namespace
 
-GitRun runGit(const FilePath& dir, const std::vector<std::string>& args, std::chrono::steady_clock::time_point deadline) {
+GitRun runGit(const FilePath& dir, const std::string& args, char** /*envp*/,
+              std::chrono::steady_clock::time_point deadline) {
     GitRun run;
     const std::wstring git = gitOnPath();
     if (git.empty()) return run.cause = "git is not found on PATH", run;
     std::wstring commandLine = quotedArgument(git) + L" -C " + quotedArgument(dir);
-    for (const std::string& arg : args) commandLine += L' ' + quotedArgument(wide(arg));
+    for (std::size_t at = 0, end; at < args.size(); at = end + 1) {
+        end = args.find('\0', at);
+        commandLine += L' ' + quotedArgument(wide(args.substr(at, end - at)));
+    }
     std::wstring environment = gitEnvironment();
 
     Handles h;

@@ -115,10 +115,8 @@ TEST(Header, FourteenOrSixteenLinesByteForByte) {
         "#define COMPILE_TIME_DATE_INT 0x6553F100\n#define USER_NAME \"builder\"\n#endif\n";
     BuildStamp stamp = fixedStamp(1700000000 + (1LL << 32));
     EXPECT_EQ(formatStampHeader("out/stamp.h", stamp), fourteen);
-    stamp.withRevision = true;
     for (const SourceRevision& revision : {SourceRevision{std::string(40, 'a'), 1}, SourceRevision{}}) {
-        stamp.revision = revision;
-        EXPECT_EQ(formatStampHeader("out/stamp.h", stamp), fourteen.substr(0, fourteen.size() - 7) + "#define CODE_REVISION \"" +
+        EXPECT_EQ(formatStampHeader("out/stamp.h", stamp, &revision), fourteen.substr(0, fourteen.size() - 7) + "#define CODE_REVISION \"" +
                   revision.commit + "\"\n#define CODE_REVISION_MODIFIED " + (revision.modified < 0 ? "-1" : "1") + "\n#endif\n");
     }
     EXPECT_NE(formatStampHeader("s.h", fixedStamp(-1)).find("\n#define COMPILE_TIME_DATE_INT 0xFFFFFFFF\n"), std::string::npos);
@@ -179,12 +177,12 @@ TEST(Revision, StatusSettingsEnvironmentAndArguments) {
         EXPECT_EQ(revision.modified, row.modified) << row.out;
         EXPECT_EQ(revision.commit.size(), row.modified < 0 ? 0 : row.out.find('\0') - 13) << row.out;
     }
-    std::vector<std::string> settings;
-    ASSERT_TRUE(safetySettings(std::string("filter.a.b.clean\0protocol.allow\0protocol.ssh.allow", 50), settings));
-    std::string joined;
-    for (const std::string& s : settings) joined += s + ' ';
-    for (const char* s : {"-c core.fsmonitor=false ", "-c protocol.allow=never ", "-c filter.a.b.clean= ", "-c filter.a.b.smudge= ",
-                          "-c filter.a.b.process= ", "-c filter.a.b.required=false ", "-c protocol.ssh.allow=never "}) {
+    std::string settings;
+    ASSERT_TRUE(safetySettings(std::string("filter.a b.c.clean\0protocol.allow\0protocol.ssh.allow", 51), settings));
+    std::string joined = settings;
+    std::replace(joined.begin(), joined.end(), '\0', ' ');
+    for (const char* s : {"-c core.fsmonitor=false ", "-c protocol.allow=never ", "-c filter.a b.c.clean= ", "-c filter.a b.c.smudge= ",
+                          "-c filter.a b.c.process= ", "-c filter.a b.c.required=false ", "-c protocol.ssh.allow=never "}) {
         EXPECT_NE(joined.find(s), std::string::npos) << s;
     }
     EXPECT_FALSE(safetySettings("filter.a=b.clean", settings));
