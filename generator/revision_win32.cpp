@@ -40,8 +40,8 @@ std::wstring gitOnPath() {
 
 // The runner's environment as passedToGit leaves it, with gitEnvironment(),
 // as a block for CreateProcessW.
-std::wstring gitEnvironment() {
-    std::wstring block = wide(gitEnvironment());
+std::wstring environmentBlock() {
+    std::wstring block = wide(ventrim::gitEnvironment());
     wchar_t* const strings = GetEnvironmentStringsW();
     for (const wchar_t* entry = strings; entry != nullptr && *entry != L'\0'; entry += wcslen(entry) + 1) {
         // Names ignore case; "=C:" entries (a drive's current folder) start with '='.
@@ -103,7 +103,7 @@ GitRun runGit(const FilePath& dir, const std::string& args, char** /*envp*/,
         end = args.find('\0', at);
         commandLine += L' ' + quotedArgument(wide(args.substr(at, end - at)));
     }
-    std::wstring environment = gitEnvironment();
+    std::wstring environment = environmentBlock();
 
     Handles h;
     SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
