@@ -37,16 +37,15 @@ std::string firstLine(const std::string& message) {
     return line.empty() ? "git failed and said nothing" : printable(line);
 }
 
-// Why run did not give what was asked, or empty when it did.
-std::string failure(const platform::GitRun& run, bool listing) {
+// Why run did not give what was asked, or empty when it did. (A listing
+// always finds the settings given on its own command line.)
+std::string failure(const platform::GitRun& run) {
     using Outcome = platform::GitRun::Outcome;
     if (run.outcome == Outcome::notStarted) return run.cause;
     if (run.outcome == Outcome::timedOut) {
         return "git did not finish within " + std::to_string(kRevisionTimeLimit.count()) + " seconds";
     }
-    // A listing finds nothing with status 1.
-    if (run.status == 0 || (listing && run.status == 1 && run.err.empty())) return std::string();
-    return firstLine(run.err);
+    return run.status == 0 ? std::string() : firstLine(run.err);
 }
 
 }  // namespace
@@ -88,7 +87,10 @@ bool safetySettings(const std::string& listedNames, std::string& settings) {
         const std::string driver = name.substr(0, lastDot + 1);
         // `-c` splits its text at the first '=': another name would be set.
         if (name.find('=') != name.npos) return false;
-        if (name.compare(0, dot, "filter") == 0) {
+        const bool filter = name.compare(0, dot, "filter") == 0;
+        if (settings.find('\0' + driver + (filter ? "clean=" : "allow=never") + '\0') != settings.npos) continue;
+        if (filter) {
+            // (process, set even to nothing, also keeps git from clean and smudge.)
             for (const char* key = "clean=\0smudge=\0process=\0required=false\0"; *key != '\0'; key += std::strlen(key) + 1) {
                 appendItem(settings, "-c");
                 appendItem(settings, driver + key);
@@ -148,14 +150,14 @@ SourceRevision readSourceRevision(const platform::FilePath& dir, const std::stri
         why = "the folder's name cannot be read";
     } else {
         const platform::GitRun listing = platform::runGit(dir, gitListing(), envp, deadline);
-        why = failure(listing, true);
+        why = failure(listing);
         if (why.empty() && !safetySettings(listing.out, settings)) {
             why = "a filter or protocol setting's name holds '=', which cannot be overridden";
         }
     }
     if (why.empty()) {
         const platform::GitRun status = platform::runGit(dir, gitStatus(settings), envp, deadline);
-        why = failure(status, false);
+        why = failure(status);
         if (why.empty() && !parseGitStatus(status.out, revision)) why = "no commit is checked out";
     }
     if (!why.empty()) cause = "revision of " + printable(dirText) + " not read: " + why;

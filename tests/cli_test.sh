@@ -46,13 +46,8 @@ nssFiles() { printf '%b\n' "$1" > "$T/nsswitch.conf" && shift && printf '%b\n' "
 user() { grep -qx "#define USER_NAME \"$1\"" h.h || { grep USER_NAME h.h; return 1; }; }
 # again NAME CONFIG LINE...: a run with these in the files accounts bound names NAME.
 again() { u=$1 && shift && nssFiles "$@" && $TOOL h.h > /dev/null && user "$u"; }
-# repo [OPTION...]: a repository r (git init's OPTIONs) holding a commit of f, under git settings
-# of the test's own, not the machine's; no search for a repository leaves the test's folder.
-repo() {
-  export HOME=$T GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=$T/gitconfig GIT_CEILING_DIRECTORIES=$S GIT_AUTHOR_NAME=a \
-    GIT_AUTHOR_EMAIL=a@b GIT_COMMITTER_NAME=a GIT_COMMITTER_EMAIL=a@b && exec 2> "$T/err" &&
-  git init -q "$@" r && echo a > r/f && git -C r add f && git -C r commit -qm 1
-}
+# repo [OPTION...]: a repository r (git init's OPTIONs) holding a commit of f.
+repo() { exec 2> "$T/err" && git init -q "$@" r && echo a > r/f && git -C r add f && git -C r commit -qm 1; }
 # revision COMMIT MODIFIED [FILE]: h.h (or FILE) is a sixteen-line header whose last lines say so.
 revision() {
   printf '#define CODE_REVISION "%s"\n#define CODE_REVISION_MODIFIED %s\n#endif\n' "$1" "$2" > "$T/rev"
@@ -70,7 +65,10 @@ row() {
   case $2 in *root*) [ "$(id -u)" = 0 ] || exit 77 ;; esac
   case $2 in *strace*) command -v strace > /dev/null || exit 77 ;; esac
   case $2 in *systemd*) PATH=$PATH:/sbin ldconfig -p | grep -q libnss_systemd || exit 77 ;; esac
-  case $2 in *git*) command -v git > /dev/null || exit 77 ;; esac
+  # Rows with git: git settings of the test's own, never the machine's; no search leaves the test's folder.
+  case $2 in *git*) command -v git > /dev/null || exit 77
+    export HOME=$S/notes GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=$S/notes/gitconfig GIT_CEILING_DIRECTORIES=$S \
+      GIT_AUTHOR_NAME=a GIT_AUTHOR_EMAIL=a@b GIT_COMMITTER_NAME=a GIT_COMMITTER_EMAIL=a@b ;; esac
   status=$3 out=$4 before=$5 check=$6
   shift 6
   T=$S/notes && mkdir -m 777 "$S/case" "$T" && cd "$S/case" || exit 1
@@ -119,8 +117,8 @@ row SourceDateEpochNotATime all 2 "$(printf '\nSOURCE_DATE_EPOCH="+1" is not a w
 # --revision: the commit checked out in DIR's work tree (in any subfolder, a worktree, detached, SHA-256),
 # and whether tracked files differ from it (a touch alone does not, nor an untracked file), as git
 # reads it: from the repository DIR names, whatever GIT_DIR says, under the runner's git settings.
-row RevisionOfACleanTree posix,git 0 "$ok" 'repo && mkdir r/sub && touch -d @1 r/f && export GIT_DIR=/nonexistent' \
-  'revision $(at) 0' --revision=r/sub h.h
+row RevisionOfACleanTree posix,git 0 "$ok" 'repo && mkdir r/sub && touch -d @1 r/f && note r/.git/index &&
+  export GIT_DIR=/nonexistent' 'revision $(at) 0 && same r/.git/index' --revision=r/sub h.h
 row RevisionWithAnUntrackedFileOnly posix,git 0 "$ok" 'repo && echo new > r/new' 'revision $(at) 0' --revision=r h.h
 row RevisionOfAModifiedTree posix,git 0 "$ok" 'repo && echo b >> r/f' 'revision $(at) 1 && git -C r add f &&
   $TOOL --revision=r h.h > /dev/null && revision $(at) 1 && git -C r commit -qm 2 && $TOOL --revision=r h.h > /dev/null &&
@@ -129,12 +127,13 @@ row RevisionOfAWorktree posix,git 0 "$ok" 'repo && git -C r worktree add -q ../w
   echo b >> w/f' 'revision $(at w) 1 && $TOOL --revision=r h.h > /dev/null && revision $(at) 0' --revision=w h.h
 row RevisionOfADetachedHeadInSha256 posix,git 0 "$ok" 'repo --object-format=sha256 && git -C r commit -q --allow-empty -m 2 &&
   git -C r checkout -q --detach HEAD~ && at | grep -Eqx "[0-9a-f]{64}"' 'revision $(at) 0' --revision=r h.h
-# Even with SOURCE_DATE_EPOCH: the lines depend on the tree alone.
-row RevisionRunsNoProgramTheRepositoryNames posix,git 0 "$ok" 'repo && echo "f filter=x" > r/.gitattributes &&
-  git -C r add . && git -C r commit -qm 2 && for s in core.fsmonitor core.pager diff.external filter.x.clean filter.x.process; do
-  git -C r config $s "touch "$T/ran"; cat"; done && git -C r config filter.x.required true && touch -d @1 r/f &&
-  export SOURCE_DATE_EPOCH=1700000000' '[ ! -e "$T/ran" ] && revision $(at) 0 && git -C r diff > /dev/null 2>&1; [ -e "$T/ran" ]' \
-  --revision=r h.h
+# Even with SOURCE_DATE_EPOCH: the lines depend on the tree alone. (An fsmonitor runs once a status of
+# git's own has left its token in the index.)
+row RevisionRunsNoProgramTheRepositoryNames posix,git 0 "$ok" 'repo && echo a > r/g && printf "f filter=x\ng filter=y\n" > r/.gitattributes &&
+  git -C r add . && git -C r commit -qm 2 && for s in core.fsmonitor filter.x.clean filter.y.process; do
+  git -C r config $s "touch \"$T/ran\"; cat"; done && git -C r config filter.x.required true && git -C r status > /dev/null 2>&1;
+  rm "$T/ran" && touch -d @1 r/f r/g && export SOURCE_DATE_EPOCH=1700000000' \
+  '[ ! -e "$T/ran" ] && revision $(at) 0 && { git -C r diff > /dev/null 2>&1; [ -e "$T/ran" ]; }' --revision=r h.h
 # Unknown, with the cause on standard error, where git cannot give it.
 row RevisionOutsideAWorkTree posix,git 0 "$ok" 'repo && git clone -q --bare r b && export GIT_DIR=$PWD/r/.git' \
   'unread "not a git repository" && $TOOL --revision=b h.h 2> "$T/err" > /dev/null && unread "this operation must be run in a work tree"' \
