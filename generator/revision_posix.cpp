@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -73,14 +74,17 @@ int aboveStandardStreams(int fd) {
     return moved;
 }
 
-// In the forked child: standard streams, a process group of its own, then
-// git from the first folder that has one. On failure writes errno to report.
+// In the forked child: standard streams, a process group of its own, an end
+// when the tool ends (a build stopped by Ctrl-C reaches the tool, not the
+// group), then git from the first folder that has one. On failure writes
+// errno to report.
 [[noreturn]] void startGit(int input, int out, int err, int report, const std::string& candidates, char** argv,
                            char** envp) {
     syscall(SYS_dup3, input, STDIN_FILENO, 0);
     syscall(SYS_dup3, out, STDOUT_FILENO, 0);
     syscall(SYS_dup3, err, STDERR_FILENO, 0);
     syscall(SYS_setpgid, 0, 0);
+    syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     int error = ENOENT;
     for (const char* candidate = candidates.c_str(); *candidate != '\0'; candidate += std::strlen(candidate) + 1) {
         syscall(SYS_execve, candidate, argv, envp);
@@ -162,7 +166,7 @@ struct Fds {
 
 // Reads what git writes and waits for it to end, or kills it, with what it
 // started, at deadline.
-void wait(pid_t pid, Fds& fds, GitRun& run, std::chrono::steady_clock::time_point deadline) {
+void collect(pid_t pid, Fds& fds, GitRun& run, std::chrono::steady_clock::time_point deadline) {
     // The report pipe ends without a word once git runs.
     int error = 0;
     ssize_t n;
@@ -198,6 +202,8 @@ void start(Fds& fds, const std::string& candidates, char** argv, char** envp, Gi
     struct sigaction byDefault {}, was[3]{};
     byDefault.sa_handler = SIG_DFL;
     for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &byDefault, &was[i]);
+    // A fork: clone with no flags but the signal its end sends, and no stack
+    // of its own (every architecture but s390 takes the flags first).
     const auto pid = static_cast<pid_t>(syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0));
     if (pid == 0) startGit(fds.fd[6], fds.fd[1], fds.fd[3], fds.fd[5], candidates, argv, envp);
     if (pid < 0) {
@@ -205,7 +211,7 @@ void start(Fds& fds, const std::string& candidates, char** argv, char** envp, Gi
     } else {
         syscall(SYS_setpgid, pid, pid);  // so that a kill at once reaches the group too
         for (const int i : {1, 3, 5, 6}) fds.closeNow(i);
-        wait(pid, fds, run, deadline);
+        collect(pid, fds, run, deadline);
     }
     for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &was[i], nullptr);
 }
