@@ -28,8 +28,8 @@ constexpr char kHelp[] =
     "COMPILE_TIME_DATE_STR, COMPILE_TIME_DATE_INT and USER_NAME.\n"
     "  --help     print this text\n"
     "  --version  print the version\n"
-    "  --revision=DIR  also write the git commit checked out where DIR is, and\n"
-    "             whether tracked files differ from it (before HEADER)\n"
+    "  --revision=DIR  (before HEADER) also write the git commit checked out in\n"
+    "                  DIR's work tree, and whether tracked files differ from it\n"
     "With SOURCE_DATE_EPOCH set, the header depends only on its value and HEADER.\n"
     "Exit status: 0 written, 1 HEADER cannot be opened or written, 2 usage.\n";
 
