@@ -2,15 +2,18 @@
 //
 // Exit status: 0 once the header is written completely (or for --help and
 // --version), 1 when it cannot be opened or written, 2 when the command line
-// does not hold exactly one path or SOURCE_DATE_EPOCH is not a time.
+// does not hold exactly one path (after --revision=DIR, if given) or
+// SOURCE_DATE_EPOCH is not a time. A revision that cannot be read is no error.
 // Standard output is a report: when it cannot be written (a closed pipe, a
 // size limit) the header is written all the same and the status is its own.
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
 #include "build_stamp.h"
 #include "platform.h"
+#include "revision.h"
 #include "stamp_header.h"
 
 namespace {
@@ -26,7 +29,10 @@ constexpr char kHelp[] =
     "COMPILE_TIME_DATE_STR, COMPILE_TIME_DATE_INT and USER_NAME.\n"
     "  --help     print this text\n"
     "  --version  print the version\n"
-    "With SOURCE_DATE_EPOCH set, the header depends only on its value and the path.\n"
+    "  --revision=DIR  (before headerFileName) also write the git commit checked\n"
+    "                  out in DIR's work tree, and whether tracked files differ\n"
+    "With SOURCE_DATE_EPOCH set, the header depends only on its value, the path\n"
+    "and (with --revision) the work tree.\n"
     "Exit status: 0 written; 1 it cannot be opened or written (the cause goes to\n"
     "standard error); 2 not exactly one argument, or SOURCE_DATE_EPOCH not a time.\n";
 
@@ -46,6 +52,11 @@ const char* sourceDateEpoch(char** envp) {
         if (*name == '\0') return p;
     }
     return nullptr;
+}
+
+// Whether arg is --revision, or starts with --revision=.
+bool revisionOption(std::string_view arg) {
+    return arg.substr(0, 10) == "--revision" && (arg.size() == 10 || arg[10] == '=');
 }
 
 void printUsage(int argc, char** argv) {
@@ -72,12 +83,17 @@ int main(int argc, char** argv, char** envp) {
         platform::report(kHelp);
         return kExitOk;
     }
-    if (argc != 2) {
+    // --revision=DIR, with a folder's name, comes before the header path, and
+    // only there. (Only an argument that starts with '-' is compared: a first
+    // call of memcmp would cost every run its binding.)
+    const bool withRevision = argc == 3 && argv[1][0] == '-' && revisionOption(argv[1]) && argv[1][10] == '=' &&
+                              argv[1][11] != '\0';
+    if (argc != 2 + withRevision || (!only.empty() && only[0] == '-' && revisionOption(only))) {
         printUsage(argc, argv);
         return kExitUsage;
     }
-    const std::string headerFileName = argv[1];
-    const platform::FilePath file = platform::fileArgument(argc, argv, 1);
+    const std::string headerFileName = argv[argc - 1];
+    const platform::FilePath file = platform::fileArgument(argc, argv, argc - 1);
 
     BuildStamp stamp;
     if (const char* epoch = sourceDateEpoch(envp)) {
@@ -98,7 +114,17 @@ int main(int argc, char** argv, char** envp) {
         readCompileTime(stamp);
     }
 
-    const WriteResult result = writeStampHeader(headerFileName, stamp, file);
+    WriteResult result;
+    if (withRevision) {
+        platform::FilePath dir = platform::fileArgument(argc, argv, 1);
+        dir.erase(0, std::min<std::size_t>(dir.size(), 11));
+        std::string cause;
+        const SourceRevision revision = readSourceRevision(dir, argv[1] + 11, envp, cause);
+        if (!cause.empty()) platform::reportError("ventrim: " + cause + "\n");
+        result = writeStampHeader(headerFileName, stamp, file, &revision);
+    } else {
+        result = writeStampHeader(headerFileName, stamp, file);
+    }
     if (result == WriteResult::ok) return kExitOk;
     platform::report((result == WriteResult::openFailed ? "Can't open: " : "Can't write: ") + headerFileName + " \n");
     // Standard output's line is fixed text; the cause goes to standard error,

@@ -2,8 +2,8 @@
 # End to end: the built tool run as a build runs it, one row a test (cli_test.sh
 # NAME), with TOOL the command that starts it (W set under Wine), REVISION and
 # VERSION the project's. A row: row NAME WHERE STATUS OUTPUT BEFORE CHECK [ARG...]
-# WHERE: all, posix or windows; ",root", ",mount" (own mount namespace), ",strace"
-# or ",systemd" skip the row where these are missing. BEFORE runs in the case's
+# WHERE: all, posix or windows; ",root", ",mount" (own mount namespace), ",strace",
+# ",systemd" or ",git" skip the row where these are missing. BEFORE runs in the case's
 # folder, then the tool, started by $AS, with the ARGs; OUTPUT is a pattern for
 # what follows the banner ("-": none). CHECK runs there after; $T is a folder beside.
 # Standard error holds nothing, but with status 1 the line "ventrim: PATH: CAUSE".
@@ -49,6 +49,17 @@ cause() { [ -n "$W" ] || [ "$error" = "ventrim: $1" ] || { echo "$error"; return
 user() { grep -qx "#define USER_NAME \"$1\"" h.h || { grep USER_NAME h.h; return 1; }; }
 # again NAME CONFIG LINE...: a run with these in the files accounts bound names NAME.
 again() { u=$1 && shift && nssFiles "$@" && $TOOL h.h > /dev/null && user "$u"; }
+# repo [OPTION...]: a repository r (git init's OPTIONs) holding a commit of f.
+repo() { exec 2> "$T/err" && git init -q "$@" r && echo a > r/f && git -C r add f && git -C r commit -qm 1; }
+# revision COMMIT MODIFIED [FILE]: h.h (or FILE) is a sixteen-line header whose last lines say so.
+revision() {
+  printf '#define CODE_REVISION "%s"\n#define CODE_REVISION_MODIFIED %s\n#endif\n' "$1" "$2" > "$T/rev"
+  tr -d '\r' < "${3:-h.h}" > "$T/h" && [ $(wc -l < "$T/h") = 16 ] && tail -n 3 "$T/h" | cmp -s - "$T/rev" ||
+    { cat "${3:-h.h}" "$T/err"; return 1; }
+}
+# unread CAUSE: h.h holds an unknown revision, and standard error says why.
+unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/err"; }
+at() { git -C "${1:-r}" rev-parse HEAD; }
 
 fail() { echo "$ROW: $*"; exit 1; }
 row() {
@@ -57,6 +68,10 @@ row() {
   case $2 in *root*) [ "$(id -u)" = 0 ] || exit 77 ;; esac
   case $2 in *strace*) command -v strace > /dev/null || exit 77 ;; esac
   case $2 in *systemd*) PATH=$PATH:/sbin ldconfig -p | grep -q libnss_systemd || exit 77 ;; esac
+  # Rows with git: git settings of the test's own, never the machine's; no search leaves the test's folder.
+  case $2 in *git*) command -v git > /dev/null || exit 77
+    export HOME=$S/notes GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=$S/notes/gitconfig GIT_CEILING_DIRECTORIES=$S \
+      GIT_AUTHOR_NAME=a GIT_AUTHOR_EMAIL=a@b GIT_COMMITTER_NAME=a GIT_COMMITTER_EMAIL=a@b ;; esac
   status=$3 out=$4 before=$5 check=$6
   shift 6
   T=$S/notes && mkdir -m 777 "$S/case" "$T" && cd "$S/case" || exit 1
@@ -93,6 +108,8 @@ row HelpWritesNoFile all 0 "$help" '' 'only' --help
 row HelpSwitchOfWindows windows 0 "$help" '' 'only' '/?'
 row VersionWritesNoFile all 0 "$(printf '\nventrim %s' "$VERSION")" '' 'only' --version
 row HeaderNamedLikeAnOption all 0 "$ok" '' 'header ./--help ./--help && only --help' ./--help
+row RevisionWithoutAFolderOrHeader all 2 "$usage$(printf '\n- --revision=\n- h.h')" '' 'for args in "--revision h.h" \
+  "--revision=. a.h b.h" --revision=.; do $TOOL $args > /dev/null; [ $? = 2 ] || exit 1; done; only' --revision= h.h
 
 # SOURCE_DATE_EPOCH (on Windows in any case): the header depends only on it and the path, in UTC
 # whatever TZ says, with the GUID every version gives them; one that holds it already is not touched.
@@ -104,6 +121,41 @@ row ReproducibleStampLeftAsItIs all 0 "$ok" 'e=SOURCE_DATE_EPOCH && [ -z "$W" ] 
   grep -q "GUID {0xB8,0x1C,0xD6,0xF0,0x91,0x19,0x1D,0xB1}" h.h' h.h
 row SourceDateEpochNotATime all 2 "$(printf '\nSOURCE_DATE_EPOCH="+1" is not a whole number of seconds from 0 to 253402300799')" \
   'echo old > h.h && export SOURCE_DATE_EPOCH=+1' '[ $(cat h.h) = old ] && only h.h' h.h
+
+# --revision: the commit checked out in DIR's work tree (in any subfolder, a worktree, detached, SHA-256),
+# and whether tracked files differ from it (a touch alone does not, nor an untracked file), as git
+# reads it: from the repository DIR names, whatever GIT_DIR says, under the runner's git settings.
+row RevisionOfACleanTree posix,git 0 "$ok" 'repo && mkdir r/sub && touch -d @1 r/f && note r/.git/index &&
+  export GIT_DIR=/nonexistent' 'revision $(at) 0 && same r/.git/index' --revision=r/sub h.h
+row RevisionWithAnUntrackedFileOnly posix,git 0 "$ok" 'repo && echo new > r/new' 'revision $(at) 0' --revision=r h.h
+row RevisionOfAModifiedTree posix,git 0 "$ok" 'repo && echo b >> r/f' 'revision $(at) 1 && git -C r add f &&
+  $TOOL --revision=r h.h > /dev/null && revision $(at) 1 && git -C r commit -qm 2 && $TOOL --revision=r h.h > /dev/null &&
+  revision $(at) 0' --revision=r h.h
+row RevisionOfAWorktree posix,git 0 "$ok" 'repo && git -C r worktree add -q ../w && git -C w commit -q --allow-empty -m 2 &&
+  echo b >> w/f' 'revision $(at w) 1 && $TOOL --revision=r h.h > /dev/null && revision $(at) 0' --revision=w h.h
+row RevisionOfADetachedHeadInSha256 posix,git 0 "$ok" 'repo --object-format=sha256 && git -C r commit -q --allow-empty -m 2 &&
+  git -C r checkout -q --detach HEAD~ && at | grep -Eqx "[0-9a-f]{64}"' 'revision $(at) 0' --revision=r h.h
+# Even with SOURCE_DATE_EPOCH: the lines depend on the tree alone. (An fsmonitor runs once a status of
+# git's own has left its token in the index.)
+row RevisionRunsNoProgramTheRepositoryNames posix,git 0 "$ok" 'repo && echo a > r/g && printf "f filter=x\ng filter=y\n" > r/.gitattributes &&
+  git -C r add . && git -C r commit -qm 2 && for s in core.fsmonitor filter.x.clean filter.y.process; do
+  git -C r config $s "touch \"$T/ran\"; cat"; done && git -C r config filter.x.required true && git -C r status > /dev/null 2>&1;
+  rm "$T/ran" && touch -d @1 r/f r/g && export SOURCE_DATE_EPOCH=1700000000' \
+  '[ ! -e "$T/ran" ] && revision $(at) 0 && { git -C r diff > /dev/null 2>&1; [ -e "$T/ran" ]; }' --revision=r h.h
+# Unknown, with the cause on standard error, where git cannot give it.
+row RevisionOutsideAWorkTree posix,git 0 "$ok" 'repo && git clone -q --bare r b && export GIT_DIR=$PWD/r/.git' \
+  'unread "not a git repository" && $TOOL --revision=b h.h 2> "$T/err" > /dev/null && unread "this operation must be run in a work tree"' \
+  --revision=. h.h
+row RevisionWithoutGitOnPath all 0 "$ok" 'exec 2> "$T/err" && mkdir no && { [ -n "$W" ] || PATH=$PWD/no; }' \
+  'unread "git is not found on PATH"' --revision=. h.h
+row RevisionRefusedInAnotherUsersRepository posix,git,root 0 "$ok" 'repo && chown -R 65534:65534 r' \
+  'unread "detected dubious ownership" && git config --global safe.directory "$PWD/r" && $TOOL --revision=r h.h > /dev/null &&
+  revision $(at) 0' --revision=r h.h
+# git is killed, with what it started, when it takes too long, and may fail.
+row RevisionOfAGitThatHangsOrFails posix 0 "$ok" 'exec 2> "$T/err" && mkdir bin && PATH=$PWD/bin:$PATH && printf "%s\n" \
+  "#!/bin/sh" "[ -e \"$T/fail\" ] && { echo \"fatal: no\"; echo more; } >&2 && exit 1" "sleep 60 & echo \$! > \"$T/child\"; wait" > bin/git &&
+  chmod +x bin/git' 'unread "git did not finish within 10 seconds" && { ps -o stat= -p $(cat "$T/child") || :; } | { ! grep -q "^[^Z]"; } &&
+  touch "$T/fail" && PATH=$PWD/bin:$PATH $TOOL --revision=. h.h 2> "$T/err" > /dev/null && unread "no$"' --revision=. h.h
 
 # A header is written, stamped afresh, and replaces whatever was there.
 row NewHeader posix 0 "$ok" 'umask 027' \
