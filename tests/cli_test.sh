@@ -50,15 +50,15 @@ user() { grep -qx "#define USER_NAME \"$1\"" h.h || { grep USER_NAME h.h; return
 # again NAME CONFIG LINE...: a run with these in the files accounts bound names NAME.
 again() { u=$1 && shift && nssFiles "$@" && $TOOL h.h > /dev/null && user "$u"; }
 # repo [OPTION...]: a repository r (git init's OPTIONs) holding a commit of f.
-repo() { exec 2> "$T/err" && git init -q "$@" r && echo a > r/f && git -C r add f && git -C r commit -qm 1; }
+repo() { exec 2> "$T/git" && git init -q "$@" r && echo a > r/f && git -C r add f && git -C r commit -qm 1; }
 # revision COMMIT MODIFIED [FILE]: h.h (or FILE) is a sixteen-line header whose last lines say so.
 revision() {
   printf '#define CODE_REVISION "%s"\n#define CODE_REVISION_MODIFIED %s\n#endif\n' "$1" "$2" > "$T/rev"
   tr -d '\r' < "${3:-h.h}" > "$T/h" && [ $(wc -l < "$T/h") = 16 ] && tail -n 3 "$T/h" | cmp -s - "$T/rev" ||
-    { cat "${3:-h.h}" "$T/err"; return 1; }
+    { cat "${3:-h.h}" "$T/stderr"; return 1; }
 }
 # unread CAUSE: h.h holds an unknown revision, and standard error says why.
-unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/err"; }
+unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/stderr"; }
 at() { git -C "${1:-r}" rev-parse HEAD; }
 
 fail() { echo "$ROW: $*"; exit 1; }
@@ -83,7 +83,8 @@ row() {
   [ $got = $status ] || fail "status $got, expected $status; output: $actual"
   banner="Ventrim Rev $REVISION - build stamps for C and C++" && [ "$out" != - ] || banner= out=
   case $actual in "$banner"$out) ;; *) fail "output: $actual" ;; esac
-  case $status:$error in 1:"ventrim: $1: "?*) [ "$(wc -l < "$T/stderr")" = 1 ] ;; 1:* | *:?*) false ;; esac ||
+  case $status:$error in 1:"ventrim: $1: "?* | 0:"ventrim: revision of "*" not read: "?*) [ "$(wc -l < "$T/stderr")" = 1 ] ;;
+    1:* | *:?*) false ;; esac ||
     fail "standard error: $error"
   (eval "$check") || fail "check failed: $check"
   exit 0
@@ -144,18 +145,18 @@ row RevisionRunsNoProgramTheRepositoryNames posix,git 0 "$ok" 'repo && echo a > 
   '[ ! -e "$T/ran" ] && revision $(at) 0 && { git -C r diff > /dev/null 2>&1; [ -e "$T/ran" ]; }' --revision=r h.h
 # Unknown, with the cause on standard error, where git cannot give it.
 row RevisionOutsideAWorkTree posix,git 0 "$ok" 'repo && git clone -q --bare r b && export GIT_DIR=$PWD/r/.git' \
-  'unread "not a git repository" && $TOOL --revision=b h.h 2> "$T/err" > /dev/null && unread "this operation must be run in a work tree"' \
+  'unread "not a git repository" && $TOOL --revision=b h.h 2> "$T/stderr" > /dev/null && unread "this operation must be run in a work tree"' \
   --revision=. h.h
-row RevisionWithoutGitOnPath all 0 "$ok" 'exec 2> "$T/err" && mkdir no && { [ -n "$W" ] || PATH=$PWD/no; }' \
+row RevisionWithoutGitOnPath all 0 "$ok" 'exec 2> "$T/git" && mkdir no && { [ -n "$W" ] || PATH=$PWD/no; }' \
   'unread "git is not found on PATH"' --revision=. h.h
 row RevisionRefusedInAnotherUsersRepository posix,git,root 0 "$ok" 'repo && chown -R 65534:65534 r' \
   'unread "detected dubious ownership" && git config --global safe.directory "$PWD/r" && $TOOL --revision=r h.h > /dev/null &&
   revision $(at) 0' --revision=r h.h
 # git is killed, with what it started, when it takes too long, and may fail.
-row RevisionOfAGitThatHangsOrFails posix 0 "$ok" 'exec 2> "$T/err" && mkdir bin && PATH=$PWD/bin:$PATH && printf "%s\n" \
+row RevisionOfAGitThatHangsOrFails posix 0 "$ok" 'exec 2> "$T/git" && mkdir bin && PATH=$PWD/bin:$PATH && printf "%s\n" \
   "#!/bin/sh" "[ -e \"$T/fail\" ] && { echo \"fatal: no\"; echo more; } >&2 && exit 1" "sleep 60 & echo \$! > \"$T/child\"; wait" > bin/git &&
   chmod +x bin/git' 'unread "git did not finish within 10 seconds" && { ps -o stat= -p $(cat "$T/child") || :; } | { ! grep -q "^[^Z]"; } &&
-  touch "$T/fail" && PATH=$PWD/bin:$PATH $TOOL --revision=. h.h 2> "$T/err" > /dev/null && unread "no$"' --revision=. h.h
+  touch "$T/fail" && PATH=$PWD/bin:$PATH $TOOL --revision=. h.h 2> "$T/stderr" > /dev/null && unread "no$"' --revision=. h.h
 
 # A header is written, stamped afresh, and replaces whatever was there.
 row NewHeader posix 0 "$ok" 'umask 027' \
