@@ -11,6 +11,7 @@
 // whole replacement starts over; a check that cannot be made fails the run.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,7 +41,7 @@ Outcome refused(const char* rule) {
 bool readLink(int folder, const std::string& name, std::string& text) {
     std::string buffer(256, '\0');
     for (;;) {
-        const ssize_t n = readlinkat(folder, name.c_str(), &buffer[0], buffer.size());
+        const long n = syscall(SYS_readlinkat, folder, name.c_str(), &buffer[0], buffer.size());
         if (n < 0) return false;
         if (static_cast<std::size_t>(n) < buffer.size()) {
             text.assign(buffer, 0, static_cast<std::size_t>(n));
@@ -99,9 +100,9 @@ constexpr char kStickyRule[] =
     "refused: in a sticky folder others may write, the file belongs to neither you nor the folder's owner";
 bool guardedBySticky(int folder, const struct stat& file) {
     struct stat dir {};
-    return file.st_uid != geteuid() &&
-           (fstat(folder, &dir) != 0 || ((dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
-                                         dir.st_uid != file.st_uid));
+    if (file.st_uid == geteuid()) return false;
+    return fstatat(folder, "", &dir, AT_EMPTY_PATH) != 0 ||
+           ((dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & (S_IWGRP | S_IWOTH)) != 0 && dir.st_uid != file.st_uid);
 }
 
 }  // namespace
@@ -109,7 +110,7 @@ bool guardedBySticky(int folder, const struct stat& file) {
 bool fileHolds(const std::string& path, const std::string& contents) {
     Fd fd(openat(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
-    if (fd.fd < 0 || fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+    if (fd.fd < 0 || fstatat(fd.fd, "", &st, AT_EMPTY_PATH) != 0 || !S_ISREG(st.st_mode) ||
         st.st_size != static_cast<off_t>(contents.size())) {
         return false;
     }
@@ -141,7 +142,7 @@ WriteResult result(Outcome outcome) {
 Outcome writeReached(const std::string& path, const std::string& contents) {
     Fd fd(openat(AT_FDCWD, path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
     struct stat st {};
-    if (fd.fd < 0 || fstat(fd.fd, &st) != 0) return Outcome::openFailed;
+    if (fd.fd < 0 || fstatat(fd.fd, "", &st, AT_EMPTY_PATH) != 0) return Outcome::openFailed;
     return S_ISREG(st.st_mode) && st.st_nlink > 0 ? Outcome::changed : overwrite(fd, contents);
 }
 
@@ -172,7 +173,7 @@ Outcome replaceOnce(const std::string& path, const std::string& contents) {
                     O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | (S_ISREG(st.st_mode) ? O_NONBLOCK : 0));
     if (old.fd < 0) return errno == ENOENT || errno == ELOOP ? Outcome::changed : Outcome::openFailed;
     struct stat opened {};
-    if (fstat(old.fd, &opened) != 0) return Outcome::openFailed;
+    if (fstatat(old.fd, "", &opened, AT_EMPTY_PATH) != 0) return Outcome::openFailed;
     if (!sameFile(opened, st)) return Outcome::changed;
     if (guardedBySticky(folder.fd, opened)) return refused(kStickyRule);
     if (!S_ISREG(opened.st_mode)) return overwrite(old, contents);  // a device or pipe gets the stream

@@ -23,6 +23,10 @@ namespace ventrim::platform {
 
 namespace {
 
+// Calls that only this step makes go through syscall(2), which is bound at
+// run time once for all of them: binding each C library function costs a
+// run about as much as a system call's own work.
+
 // Holds every signal that can be held (all but KILL and STOP) for a step
 // that must not be cut in two. The C library's signal sets leave out the two
 // real-time signals it keeps for itself (32 and 33), which end the process
@@ -54,7 +58,7 @@ bool folderRefuses(int error) {
 // made there could never be removed.
 bool appendOnly(int folder) {
     struct statx sx {};
-    return statx(folder, "", AT_EMPTY_PATH, 0, &sx) == 0 && (sx.stx_attributes & STATX_ATTR_APPEND) != 0;
+    return syscall(SYS_statx, folder, "", AT_EMPTY_PATH, 0, &sx) == 0 && (sx.stx_attributes & STATX_ATTR_APPEND) != 0;
 }
 
 // Creates the temporary file beside the target with mode (before the umask
@@ -80,8 +84,7 @@ constexpr char kAccessAcl[] = "system.posix_acl_access";
 // Gives the new file the old one's access ACL. Where that has none, any ACL
 // the folder's default gave the new file goes: the mode set after would
 // widen it, as the group class bits are the ACL's mask. A file system
-// without ACLs has none to carry. (The attribute calls are made through
-// syscall(2): one C library function to bind at run time instead of three.)
+// without ACLs has none to carry.
 bool carryAcl(int from, int to) {
     char small[512];  // 62 entries; an ACL may hold a few thousand
     std::string large;
@@ -102,8 +105,14 @@ bool carryAcl(int from, int to) {
 // belong to). Anything else would hand the old group's rights to another.
 bool ownerCarried(int to, const struct stat& st) {
     struct stat made {};
-    return (fstat(to, &made) == 0 && made.st_uid == st.st_uid && made.st_gid == st.st_gid) ||
+    return (fstatat(to, "", &made, AT_EMPTY_PATH) == 0 && made.st_uid == st.st_uid && made.st_gid == st.st_gid) ||
            fchown(to, st.st_uid, st.st_gid) == 0;
+}
+
+// renameat2 through syscall(2), as the other calls bound at run time only for
+// this step.
+long renameIn(int folder, const std::string& from, const std::string& to, unsigned flags) {
+    return syscall(SYS_renameat2, folder, from.c_str(), folder, to.c_str(), flags);
 }
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
@@ -117,19 +126,19 @@ bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 // the name only while it is free.
 Outcome putInPlace(int folder, const std::string& temp, const std::string& name, bool exists) {
     const auto startOver = [&] {
-        unlinkat(folder, temp.c_str(), 0);
+        syscall(SYS_unlinkat, folder, temp.c_str(), 0);
         return Outcome::changed;
     };
     if (!exists) {
-        if (renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0) return Outcome::ok;
+        if (renameIn(folder, temp, name, RENAME_NOREPLACE) == 0) return Outcome::ok;
         if (errno == EEXIST) return startOver();
-    } else if (renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_EXCHANGE) == 0) {
-        if (unlinkat(folder, temp.c_str(), 0) == 0) return Outcome::ok;
-        renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_EXCHANGE);
+    } else if (renameIn(folder, temp, name, RENAME_EXCHANGE) == 0) {
+        if (syscall(SYS_unlinkat, folder, temp.c_str(), 0) == 0) return Outcome::ok;
+        renameIn(folder, temp, name, RENAME_EXCHANGE);
         return startOver();
     }
     if (errno != EINVAL) return Outcome::writeFailed;  // EINVAL: a file system that cannot do either
-    return renameat(folder, temp.c_str(), folder, name.c_str()) == 0 ? Outcome::ok : Outcome::writeFailed;
+    return renameIn(folder, temp, name, 0) == 0 ? Outcome::ok : Outcome::writeFailed;
 }
 
 // A new header in a folder that only takes new entries: made under its name,
@@ -148,13 +157,14 @@ Outcome createInPlace(int folder, const std::string& name, const std::string& co
 // are the existing bytes overwritten.
 Outcome overwrite(Fd& fd, const std::string& contents) {
     struct stat st {};
-    bool ok = fstat(fd.fd, &st) == 0;
+    bool ok = fstatat(fd.fd, "", &st, AT_EMPTY_PATH) == 0;
     if (ok && !S_ISREG(st.st_mode)) {
         ok = writeAll(fd.fd, contents.data(), contents.size());
     } else if (ok) {
-        struct rlimit limit {};
-        ok = flock(fd.fd, LOCK_EX) == 0 && fstat(fd.fd, &st) == 0 && getrlimit(RLIMIT_FSIZE, &limit) == 0;
-        if (ok && limit.rlim_cur != RLIM_INFINITY && contents.size() > limit.rlim_cur) {
+        struct rlimit64 limit {};  // the kernel's layout
+        ok = syscall(SYS_flock, fd.fd, LOCK_EX) == 0 && fstatat(fd.fd, "", &st, AT_EMPTY_PATH) == 0 &&
+             syscall(SYS_prlimit64, 0, RLIMIT_FSIZE, nullptr, &limit) == 0;
+        if (ok && limit.rlim_cur != RLIM64_INFINITY && contents.size() > limit.rlim_cur) {
             errno = EFBIG;
             ok = false;
         }
@@ -192,14 +202,14 @@ Outcome writeBeside(int folder, const std::string& name, Fd& old, const struct s
         } else {
             const auto drop = [&] {  // keeps errno for the report
                 const int error = errno;
-                unlinkat(folder, temp.c_str(), 0);
+                syscall(SYS_unlinkat, folder, temp.c_str(), 0);
                 errno = error;
             };
             // A failed write is no reason to write in place.
             const bool written = writeAll(fd.fd, contents.data(), contents.size());
             const bool owned = !written || !exists || ownerCarried(fd.fd, st);
-            const bool ready = written && owned &&
-                               (!exists || (carryAcl(old.fd, fd.fd) && fchmod(fd.fd, st.st_mode & 07777) == 0));
+            const bool ready = written && owned && (!exists || (carryAcl(old.fd, fd.fd) &&
+                                                                syscall(SYS_fchmod, fd.fd, st.st_mode & 07777) == 0));
             if (!fd.closeNow() || (owned && !ready)) {
                 drop();
                 return Outcome::writeFailed;
