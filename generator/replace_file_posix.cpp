@@ -137,13 +137,16 @@ WriteResult result(Outcome outcome) {
 
 // Where the kernel's way leads elsewhere than the text of the links (a /proc
 // link to a deleted file or to a pipe): what a plain open reaches. It is
-// written only where no folder's rules apply to it, as a deleted file, a pipe
-// or a device; a file that has a name is replaced only through its folder.
+// written only where no folder's rules apply to it, as a deleted file, the
+// runner's own pipe or a device; a file that has a name, or another's pipe
+// (as one put there since the name was looked at), is written only through
+// its folder, where the checks can be made.
 Outcome writeReached(const std::string& path, const std::string& contents) {
     Fd fd(openat(AT_FDCWD, path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
     struct stat st {};
     if (fd.fd < 0 || fstatat(fd.fd, "", &st, AT_EMPTY_PATH) != 0) return Outcome::openFailed;
-    return S_ISREG(st.st_mode) && st.st_nlink > 0 ? Outcome::changed : overwrite(fd, contents);
+    const bool named = S_ISREG(st.st_mode) ? st.st_nlink > 0 : S_ISFIFO(st.st_mode) && st.st_uid != geteuid();
+    return named ? Outcome::changed : overwrite(fd, contents);
 }
 
 // One try at the replacement, from the path to the written header; changed
