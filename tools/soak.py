@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Soak: ventrim replacing headers under attack, in parallel and under signals.
 
-Run as root on Linux: tools/soak.py TOOL [RUNS]. Makes a private folder in the
-temporary folder, removes it after, and prints four counts, each of which must
-be 0:
+Run as root on Linux, with a C compiler (cc) for the attacker: tools/soak.py
+TOOL [RUNS]. Makes a private folder in the temporary folder, removes it after,
+and prints four counts, each of which must be 0:
 
   writes into another user's file  root's header found in a file an attacker
                                    (uid 65534) kept renaming onto its name in
@@ -50,26 +50,38 @@ def run(tool, path, cwd, preexec=None):
                             preexec_fn=preexec)
 
 
-def attacker(folder, stop, found):
-    """Renames files of its own onto h.h, keeping each open to look into later."""
-    os.umask(0)
-    kept, i = [], 0
-    target = os.path.join(folder, "h.h")
-    while not stop.is_set():
-        name = os.path.join(folder, "a%d" % (i % 64))
-        i += 1
-        try:
-            fd = os.open(name, os.O_RDWR | os.O_CREAT | os.O_TRUNC, 0o666)
-            os.write(fd, b"attacker\n")
-            os.rename(name, target)
-        except OSError:
-            continue
-        kept.append(fd)
-        if len(kept) > 500:
-            fd = kept.pop(0)
-            found[0] += b"VENTRIM_H" in os.pread(fd, 4096, 0)
-            os.close(fd)
-    found[0] += sum(1 for fd in kept if b"VENTRIM_H" in os.pread(fd, 4096, 0))
+# The attacker, in C to be fast enough to land in a window of microseconds:
+# renames files of its own onto h.h, keeping each open to look into later, and
+# when its standard input closes prints how many of them held root's header.
+ATTACKER = r"""
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+static int kept[512], found;
+static void look(int fd) {
+    char b[4096] = {0};
+    if (pread(fd, b, sizeof b - 1, 0) > 0 && strstr(b, "VENTRIM_H")) found++;
+    close(fd);
+}
+int main(void) {
+    struct pollfd in = {0, POLLIN, 0};
+    umask(0);
+    for (unsigned i = 0;; i++) {
+        if (i % 256 == 0 && poll(&in, 1, 0) > 0) break;
+        int fd = open("a", O_RDWR | O_CREAT | O_TRUNC, 0666);
+        if (fd < 0) continue;
+        if (write(fd, "attacker\n", 9) != 9 || rename("a", "h.h") != 0) { close(fd); continue; }
+        if (kept[i % 512]) look(kept[i % 512]);
+        kept[i % 512] = fd;
+    }
+    for (int i = 0; i < 512; i++) if (kept[i]) look(kept[i]);
+    printf("%d\n", found);
+    return 0;
+}
+"""
 
 
 def attack(tool, base, runs):
@@ -77,28 +89,15 @@ def attack(tool, base, runs):
     folder = os.path.join(base, "sticky")
     os.mkdir(folder)
     os.chmod(folder, 0o1777)
-    read, write = os.pipe()
-    done_read, done_write = os.pipe()
-    pid = os.fork()
-    if pid == 0:  # the attacker, as its own process and user
-        os.close(read)
-        os.close(done_write)
-        as_nobody()()
-        stop, found = threading.Event(), [0]
-        t = threading.Thread(target=attacker, args=(folder, stop, found))
-        t.start()
-        os.read(done_read, 1)  # until root is done
-        stop.set()
-        t.join()
-        os.write(write, b"%d\n" % found[0])
-        os._exit(0)
-    os.close(write)
-    os.close(done_read)
+    source = os.path.join(base, "attacker.c")
+    with open(source, "w") as f:
+        f.write(ATTACKER)
+    subprocess.run(["cc", "-O2", "-o", os.path.join(base, "attacker"), source], check=True)
+    attacker = subprocess.Popen([os.path.join(base, "attacker")], cwd=folder, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, preexec_fn=as_nobody())
     for _ in range(runs):
         run(tool, "h.h", folder).wait()
-    os.close(done_write)
-    written = int(os.read(read, 64))
-    os.waitpid(pid, 0)
+    written = int(attacker.communicate(b"done")[0])
     # The header itself, if it belongs to the attacker, must not hold root's text.
     path = os.path.join(folder, "h.h")
     with open(path, "rb") as f:
