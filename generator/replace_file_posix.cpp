@@ -1,13 +1,17 @@
-// How the header replaces a file on Linux and other POSIX systems: which file
-// that is, and whether a plain open would reach it.
+// How the header replaces a file on Linux: which file that is, and whether a
+// plain open would reach it.
 //
-// The path is resolved once, to a folder descriptor and a name in it, and
-// every later step acts on those. write_file_posix.cpp then writes the new
-// contents to a private temporary file beside the target, which takes the
-// owner, mode and access ACL of the very file it replaces (read from a
-// descriptor on that file) and then its name.
+// The path is resolved to a folder descriptor and a name in it, following
+// links as the kernel does, and the file there is opened and checked through
+// them. write_file_posix.cpp then writes the new contents to a private
+// temporary file beside it, which takes the owner, mode and access ACL of the
+// very file checked (read from its descriptor) and then its name. Where the
+// file at the name turns out not to be the one checked (another run replaced
+// it, or someone put another file there), nothing has been written and the
+// whole replacement starts over; a check that cannot be made fails the run.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,57 +31,78 @@ namespace {
 const char* refusal = nullptr;
 int failedWith = 0;
 
-WriteResult refused(const char* rule) {
+Outcome refused(const char* rule) {
     refusal = rule;
-    return WriteResult::openFailed;
+    return Outcome::openFailed;
 }
 
-// Reads a link's target whatever its length: /proc links report a size of 64.
-bool readLink(const std::string& path, std::string& target) {
+// Reads the text of the link name in folder, whatever its length: /proc links
+// report a size of 64.
+bool readLink(int folder, const std::string& name, std::string& text) {
     std::string buffer(256, '\0');
     for (;;) {
-        const ssize_t n = readlink(path.c_str(), &buffer[0], buffer.size());
+        const long n = syscall(SYS_readlinkat, folder, name.c_str(), &buffer[0], buffer.size());
         if (n < 0) return false;
         if (static_cast<std::size_t>(n) < buffer.size()) {
-            target.assign(buffer, 0, static_cast<std::size_t>(n));
-            return !target.empty();
+            text.assign(buffer, 0, static_cast<std::size_t>(n));
+            return true;
         }
         buffer.resize(buffer.size() * 2);
     }
 }
 
-// Follows symbolic links as open() would, so that a link to the header is kept
-// and the file it points to is replaced. Works for dangling links too.
-bool resolveLinks(std::string& path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) return true;
-        std::string target;
-        if (!readLink(path, target)) return false;
-        const auto slash = path.rfind('/');
-        path = target[0] == '/' || slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+// Opens the folder of path (relative to base) into folder and names its last
+// part in name, which must be a name an open could create.
+bool enter(int base, const std::string& path, Fd& folder, std::string& name) {
+    const auto slash = path.rfind('/');
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string folderPath = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    Fd next(openat(base, folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (next.fd < 0) return false;
+    std::swap(folder.fd, next.fd);
+    const std::string_view last = name;
+    if (last.empty() || last == "." || last == "..") {
+        errno = EISDIR;
+        return false;
     }
-    return false;  // a loop, as ELOOP
+    return true;
 }
 
-// What a plain open of path reaches now, rewritten in place.
-WriteResult overwritePath(const std::string& path, const std::string& contents) {
-    Fd fd(openat(AT_FDCWD, path.c_str(), O_WRONLY | O_CLOEXEC));
-    return fd.fd < 0 ? WriteResult::openFailed : overwrite(fd, contents);
+// Follows links from path as open() does, up to the kernel's 40, each text
+// taken relative to the folder of its link (so no joined text can pass
+// PATH_MAX), to the folder and name of what a plain open would write: st is
+// its status, unless exists is false (a new file). A link is kept: the file
+// it leads to is replaced.
+bool resolve(const std::string& path, Fd& folder, std::string& name, struct stat& st, bool& exists) {
+    if (path.empty()) {
+        errno = ENOENT;  // as open("") fails
+        return false;
+    }
+    if (!enter(AT_FDCWD, path, folder, name)) return false;
+    for (int links = 0;; ++links) {
+        exists = fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!exists || !S_ISLNK(st.st_mode)) return exists || errno == ENOENT;
+        std::string text;
+        if (links == 40) {
+            errno = ELOOP;
+            return false;
+        }
+        if (!readLink(folder.fd, name, text) || !enter(folder.fd, text, folder, name)) return false;
+    }
 }
 
-// Whether the protection the kernel gives sticky folders (protected_regular,
-// protected_fifos) refuses a plain create-open of file there: in a sticky
-// folder that others may write, a file that belongs to neither the runner nor
-// the folder's owner, which its owner could change before the build reads it.
-// Refused whatever the machine's setting.
+// Whether the protection the kernel gives sticky folders refuses a plain
+// create-open of file there, as protected_regular and protected_fifos do at
+// their strictest level (2), whatever the machine's level: in a sticky folder
+// that others may write, a file that belongs to neither the runner nor the
+// folder's owner, which its owner could change before the build reads it.
 constexpr char kStickyRule[] =
     "refused: in a sticky folder others may write, the file belongs to neither you nor the folder's owner";
 bool guardedBySticky(int folder, const struct stat& file) {
     struct stat dir {};
-    return file.st_uid != geteuid() &&
-           (fstat(folder, &dir) != 0 || ((dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
-                                         dir.st_uid != file.st_uid));
+    if (file.st_uid == geteuid()) return false;
+    return fstatat(folder, "", &dir, AT_EMPTY_PATH) != 0 ||
+           ((dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & (S_IWGRP | S_IWOTH)) != 0 && dir.st_uid != file.st_uid);
 }
 
 }  // namespace
@@ -85,7 +110,7 @@ bool guardedBySticky(int folder, const struct stat& file) {
 bool fileHolds(const std::string& path, const std::string& contents) {
     Fd fd(openat(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
-    if (fd.fd < 0 || fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+    if (fd.fd < 0 || fstatat(fd.fd, "", &st, AT_EMPTY_PATH) != 0 || !S_ISREG(st.st_mode) ||
         st.st_size != static_cast<off_t>(contents.size())) {
         return false;
     }
@@ -101,72 +126,77 @@ std::string failureCause() {
 
 namespace {
 
-WriteResult replaceAt(const std::string& path, const std::string& contents) {
-    if (path.empty()) {
-        errno = ENOENT;  // as open("") fails
-        return WriteResult::openFailed;
-    }
+constexpr char kChangingRule[] = "refused: the file kept changing while it was replaced";
 
-    // What a plain open would reach: devices and pipes are written as a stream.
-    struct stat reached {};
-    bool exists = fstatat(AT_FDCWD, path.c_str(), &reached, AT_SYMLINK_NOFOLLOW) == 0;
-    const bool link = exists && S_ISLNK(reached.st_mode);
-    if (link) exists = fstatat(AT_FDCWD, path.c_str(), &reached, 0) == 0;
-    if (!exists && errno != ENOENT) return WriteResult::openFailed;
-    if (exists && S_ISDIR(reached.st_mode)) {
-        errno = EISDIR;
-        return WriteResult::openFailed;
-    }
-    const bool fifo = exists && S_ISFIFO(reached.st_mode);
-    if (exists && !S_ISREG(reached.st_mode) && !fifo) return overwritePath(path, contents);
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-    // Resolve the links once, to a folder and a name in it.
-    std::string target = path;
-    if (link && !resolveLinks(target)) return WriteResult::openFailed;
-    const auto slash = target.rfind('/');
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    const std::string folderPath = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-    const std::string_view last = name;
-    if (last.empty() || last == "." || last == "..") {
-        errno = EISDIR;
-        return WriteResult::openFailed;
-    }
-    Fd folder(openat(AT_FDCWD, folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (folder.fd < 0) return WriteResult::openFailed;
+WriteResult result(Outcome outcome) {
+    return outcome == Outcome::ok ? WriteResult::ok
+           : outcome == Outcome::writeFailed ? WriteResult::writeFailed : WriteResult::openFailed;
+}
 
-    // The file to replace, opened for writing as a plain open would be (which
-    // also proves that one would succeed) but without following a last link.
-    // Its mode and owner are read from this descriptor, so no other file can
-    // stand in for it. Where the text of a link does not lead where the kernel
-    // goes (a /proc link to a deleted file, a link changed since it was read),
-    // what a plain open reaches is written in place; the file the text names
-    // is not opened.
-    const auto reachedBy = [&](const struct stat& s) {
-        return s.st_dev == reached.st_dev && s.st_ino == reached.st_ino;
-    };
-    Fd old(-1);
+// Where the kernel's way leads elsewhere than the text of the links (a /proc
+// link to a deleted file or to a pipe): what a plain open reaches. It is
+// written only where no folder's rules apply to it, as a deleted file, the
+// runner's own pipe or a device; a file that has a name, or another's pipe
+// (as one put there since the name was looked at), is written only through
+// its folder, where the checks can be made.
+Outcome writeReached(const std::string& path, const std::string& contents) {
+    Fd fd(openat(AT_FDCWD, path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
     struct stat st {};
-    if (exists) {
-        if (fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !reachedBy(st)) {
-            return overwritePath(path, contents);
-        }
-        if (fifo && guardedBySticky(folder.fd, st)) return refused(kStickyRule);
-        // A pipe waits for its reader, as a plain open does.
-        old.fd = openat(folder.fd, name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | (fifo ? 0 : O_NONBLOCK));
-        if (old.fd < 0) return WriteResult::openFailed;
-        if (fifo) return overwrite(old, contents);
-        if (fstat(old.fd, &st) != 0 || !reachedBy(st)) return overwritePath(path, contents);
-        if (guardedBySticky(folder.fd, st)) return refused(kStickyRule);
-    } else if (fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        errno = EEXIST;  // only the text leads there, or it appeared meanwhile
-        return WriteResult::openFailed;
+    if (fd.fd < 0 || fstatat(fd.fd, "", &st, AT_EMPTY_PATH) != 0) return Outcome::openFailed;
+    const bool named = S_ISREG(st.st_mode) ? st.st_nlink > 0 : S_ISFIFO(st.st_mode) && st.st_uid != geteuid();
+    return named ? Outcome::changed : overwrite(fd, contents);
+}
+
+// One try at the replacement, from the path to the written header; changed
+// when what was checked is not what stands there.
+Outcome replaceOnce(const std::string& path, const std::string& contents) {
+    Fd folder(-1);
+    std::string name;
+    struct stat st {}, reached {};
+    bool exists = false;
+    if (!resolve(path, folder, name, st, exists)) return Outcome::openFailed;
+    const bool reachable = fstatat(AT_FDCWD, path.c_str(), &reached, 0) == 0;
+    if (!reachable && errno != ENOENT) return Outcome::openFailed;  // as the kernel, which counts nested links too
+    if (reachable && !(exists && sameFile(reached, st))) return writeReached(path, contents);
+    if (exists != reachable) return Outcome::changed;
+    Fd old(-1);
+    if (!exists) return writeBeside(folder.fd, name, old, st, contents);
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return Outcome::openFailed;
     }
-    return writeBeside(folder.fd, name, old, st, contents);
+    // A pipe is checked before it is opened, as the open waits for its
+    // reader; a regular file is opened without waiting (for a lease, or a
+    // pipe put in its place).
+    const bool fifo = S_ISFIFO(st.st_mode);
+    if (fifo && guardedBySticky(folder.fd, st)) return refused(kStickyRule);
+    old.fd = openat(folder.fd, name.c_str(),
+                    O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | (S_ISREG(st.st_mode) ? O_NONBLOCK : 0));
+    if (old.fd < 0) return errno == ENOENT || errno == ELOOP ? Outcome::changed : Outcome::openFailed;
+    struct stat opened {};
+    if (fstatat(old.fd, "", &opened, AT_EMPTY_PATH) != 0) return Outcome::openFailed;
+    if (!sameFile(opened, st)) return Outcome::changed;
+    if (guardedBySticky(folder.fd, opened)) return refused(kStickyRule);
+    if (!S_ISREG(opened.st_mode)) return overwrite(old, contents);  // a device or pipe gets the stream
+    return writeBeside(folder.fd, name, old, opened, contents);
+}
+
+WriteResult replaceAt(const std::string& path, const std::string& contents) {
+    // Overlapping runs on one header start over a few times at most each:
+    // one of them always gets its header in place.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const Outcome outcome = replaceOnce(path, contents);
+        if (outcome != Outcome::changed) return result(outcome);
+    }
+    return result(refused(kChangingRule));
 }
 
 }  // namespace
 
 WriteResult replaceFile(const std::string& path, const std::string& contents) {
+    refusal = nullptr;
     const WriteResult result = replaceAt(path, contents);
     if (result != WriteResult::ok) failedWith = errno;
     return result;

@@ -1,17 +1,20 @@
-// How new contents reach a file on Linux and other POSIX systems: through a
-// temporary file beside it that takes what the replaced file carries and then
-// its name, or, where no new file can take its place, rewritten in place.
-// Either way every signal that can be held is held meanwhile, so that no
-// signal leaves a temporary file or half a header: one that comes is taken
-// once the step is over, and ends the process as it would have.
+// How new contents reach a file on Linux: through a temporary file beside it
+// that takes what the replaced file carries and then its name, or, where no
+// new file can take its place as it was, rewritten in place. Either way every
+// signal that can be held is held meanwhile, so that no signal leaves a
+// temporary file or half a header: one that comes is taken once the step is
+// over, and ends the process as it would have.
 #include "write_file_posix.h"
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "build_stamp.h"
 #include "io_posix.h"
@@ -20,21 +23,28 @@ namespace ventrim::platform {
 
 namespace {
 
+// Calls that only this step makes go through syscall(2), which is bound at
+// run time once for all of them: binding each C library function costs a
+// run about as much as a system call's own work.
+
 // Holds every signal that can be held (all but KILL and STOP) for a step
-// that must not be cut in two. Two calls, however many signals there are.
+// that must not be cut in two. The C library's signal sets leave out the two
+// real-time signals it keeps for itself (32 and 33), which end the process
+// like any other, so the kernel is asked directly, with its own set.
 class SignalsHeld {
 public:
     SignalsHeld() : saved_() {
-        sigset_t all;
-        sigfillset(&all);
-        sigprocmask(SIG_BLOCK, &all, &saved_);
+        unsigned char all[kSetSize];
+        std::memset(all, 0xFF, sizeof all);
+        syscall(SYS_rt_sigprocmask, SIG_BLOCK, all, saved_, kSetSize);
     }
-    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+    ~SignalsHeld() { syscall(SYS_rt_sigprocmask, SIG_SETMASK, saved_, nullptr, kSetSize); }
     SignalsHeld(const SignalsHeld&) = delete;
     SignalsHeld& operator=(const SignalsHeld&) = delete;
 
 private:
-    sigset_t saved_;
+    static constexpr std::size_t kSetSize = (_NSIG - 1) / 8;  // the kernel's, one bit a signal
+    unsigned char saved_[kSetSize];
 };
 
 // Errors with which a folder refuses a new entry, or a rename, that a plain
@@ -42,6 +52,13 @@ private:
 // a sticky folder, a file mounted on its own.
 bool folderRefuses(int error) {
     return error == EACCES || error == EPERM || error == EROFS || error == EXDEV || error == EBUSY;
+}
+
+// Whether the folder only takes new entries (chattr +a): a temporary file
+// made there could never be removed.
+bool appendOnly(int folder) {
+    struct statx sx {};
+    return syscall(SYS_statx, folder, "", AT_EMPTY_PATH, 0, &sx) == 0 && (sx.stx_attributes & STATX_ATTR_APPEND) != 0;
 }
 
 // Creates the temporary file beside the target with mode (before the umask
@@ -67,8 +84,7 @@ constexpr char kAccessAcl[] = "system.posix_acl_access";
 // Gives the new file the old one's access ACL. Where that has none, any ACL
 // the folder's default gave the new file goes: the mode set after would
 // widen it, as the group class bits are the ACL's mask. A file system
-// without ACLs has none to carry. (The attribute calls are made through
-// syscall(2): one C library function to bind at run time instead of three.)
+// without ACLs has none to carry.
 bool carryAcl(int from, int to) {
     char small[512];  // 62 entries; an ACL may hold a few thousand
     std::string large;
@@ -84,55 +100,92 @@ bool carryAcl(int from, int to) {
     return errno == EOPNOTSUPP;
 }
 
-// Gives the new file the owner of the file it replaces where the runner may
-// (root may; others may keep a group they belong to), its access ACL and its
-// mode, a set-id bit only with its owner.
-bool carryAttributes(int from, int to, const struct stat& st) {
+// Whether the new file could take the owner and group of the file it
+// replaces (root may give any; others may keep their own and a group they
+// belong to). Anything else would hand the old group's rights to another.
+bool ownerCarried(int to, const struct stat& st) {
     struct stat made {};
-    const bool ownerKept = (fstat(to, &made) == 0 && made.st_uid == st.st_uid && made.st_gid == st.st_gid) ||
-                           fchown(to, st.st_uid, st.st_gid) == 0;
-    if (!ownerKept && fchown(to, static_cast<uid_t>(-1), st.st_gid) != 0) { /* keeps our group */ }
-    return carryAcl(from, to) && fchmod(to, st.st_mode & (ownerKept ? 07777 : 0777)) == 0;
+    return (fstatat(to, "", &made, AT_EMPTY_PATH) == 0 && made.st_uid == st.st_uid && made.st_gid == st.st_gid) ||
+           fchown(to, st.st_uid, st.st_gid) == 0;
 }
+
+// renameat2 through syscall(2), as the other calls bound at run time only for
+// this step.
+long renameIn(int folder, const std::string& from, const std::string& to, unsigned flags) {
+    return syscall(SYS_renameat2, folder, from.c_str(), folder, to.c_str(), flags);
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 // Gives the temporary file the target's name. Exchanging the two names spares
 // the file system the flush of the new data that ext4 and others make when a
-// file is renamed over another. The old file then has the temporary name and
-// is removed; should that be something else (a folder put in its place
-// meanwhile), it is given its name back and the rename fails as it would have.
-bool putInPlace(int folder, const std::string& temp, const std::string& name, bool exists) {
-    if (exists && renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_EXCHANGE) == 0) {
-        if (unlinkat(folder, temp.c_str(), 0) == 0) return true;
-        renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_EXCHANGE);
+// file is renamed over another; the old file then has the temporary name and
+// is removed. Whatever stood at the name by then goes as a rename would drop
+// it; what cannot be removed (a folder, another's file in a sticky folder) is
+// given its name back, and the replacement starts over. A new header takes
+// the name only while it is free.
+Outcome putInPlace(int folder, const std::string& temp, const std::string& name, bool exists) {
+    const auto startOver = [&] {
+        syscall(SYS_unlinkat, folder, temp.c_str(), 0);
+        return Outcome::changed;
+    };
+    if (!exists) {
+        if (renameIn(folder, temp, name, RENAME_NOREPLACE) == 0) return Outcome::ok;
+        if (errno == EEXIST) return startOver();
+    } else if (renameIn(folder, temp, name, RENAME_EXCHANGE) == 0) {
+        if (syscall(SYS_unlinkat, folder, temp.c_str(), 0) == 0) return Outcome::ok;
+        renameIn(folder, temp, name, RENAME_EXCHANGE);
+        return startOver();
     }
-    return renameat(folder, temp.c_str(), folder, name.c_str()) == 0;
+    if (errno != EINVAL) return Outcome::writeFailed;  // EINVAL: a file system that cannot do either
+    return renameIn(folder, temp, name, 0) == 0 ? Outcome::ok : Outcome::writeFailed;
+}
+
+// A new header in a folder that only takes new entries: made under its name,
+// as a plain create makes it.
+Outcome createInPlace(int folder, const std::string& name, const std::string& contents) {
+    Fd fd(openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.fd < 0) return errno == EEXIST ? Outcome::changed : Outcome::openFailed;
+    return overwrite(fd, contents);
 }
 
 }  // namespace
 
-// The part beyond the old end is written first and cut off again if that
-// fails; only then are the existing bytes overwritten.
-WriteResult overwrite(Fd& fd, const std::string& contents) {
+// Runs that rewrite one file in place take turns. A size limit the new text
+// would pass fails before anything is written; otherwise the part beyond the
+// old end is written first and cut off again if that fails, and only then
+// are the existing bytes overwritten.
+Outcome overwrite(Fd& fd, const std::string& contents) {
     struct stat st {};
-    bool ok = fstat(fd.fd, &st) == 0;
+    bool ok = fstatat(fd.fd, "", &st, AT_EMPTY_PATH) == 0;
     if (ok && !S_ISREG(st.st_mode)) {
         ok = writeAll(fd.fd, contents.data(), contents.size());
     } else if (ok) {
+        struct rlimit64 limit {};  // the kernel's layout
+        ok = syscall(SYS_flock, fd.fd, LOCK_EX) == 0 && fstatat(fd.fd, "", &st, AT_EMPTY_PATH) == 0 &&
+             syscall(SYS_prlimit64, 0, RLIMIT_FSIZE, nullptr, &limit) == 0;
+        if (ok && limit.rlim_cur != RLIM64_INFINITY && contents.size() > limit.rlim_cur) {
+            errno = EFBIG;
+            ok = false;
+        }
         const std::size_t oldSize = static_cast<std::size_t>(st.st_size);
         const std::size_t kept = contents.size() < oldSize ? contents.size() : oldSize;
         const SignalsHeld held;
-        ok = writeAll(fd.fd, contents.data() + kept, contents.size() - kept, static_cast<off_t>(kept));
+        ok = ok && writeAll(fd.fd, contents.data() + kept, contents.size() - kept, static_cast<off_t>(kept));
         if (!ok && ftruncate(fd.fd, st.st_size) != 0) { /* nothing more can be done */ }
         ok = ok && writeAll(fd.fd, contents.data(), kept, 0) &&
              ftruncate(fd.fd, static_cast<off_t>(contents.size())) == 0;
     }
-    return fd.closeNow() && ok ? WriteResult::ok : WriteResult::writeFailed;
+    const int error = errno;
+    const bool closed = fd.closeNow();
+    if (closed) errno = error;
+    return closed && ok ? Outcome::ok : Outcome::writeFailed;
 }
 
-WriteResult writeBeside(int folder, const std::string& name, Fd& old, const struct stat& st,
-                        const std::string& contents) {
+Outcome writeBeside(int folder, const std::string& name, Fd& old, const struct stat& st,
+                    const std::string& contents) {
     const bool exists = old.fd >= 0;
-    int error;
+    if (appendOnly(folder)) return exists ? overwrite(old, contents) : createInPlace(folder, name, contents);
     {
         const SignalsHeld held;
         // A replacement is readable by no one else until it has the old
@@ -142,25 +195,40 @@ WriteResult writeBeside(int folder, const std::string& name, Fd& old, const stru
         Fd fd(createTemp(folder, name, exists ? 0600 : 0666, temp));
         if (fd.fd < 0) {
             // Too many open files: the header could not be opened, as a plain
-            // open would have failed.
-            if (errno == EMFILE || errno == ENFILE) return WriteResult::openFailed;
-            if (!folderRefuses(errno)) return WriteResult::writeFailed;
-            if (!exists) return WriteResult::openFailed;
-            error = errno;
+            // open would have failed. A folder that takes no new entry leaves
+            // a writable header to be rewritten in place.
+            if (errno == EMFILE || errno == ENFILE || (!exists && folderRefuses(errno))) return Outcome::openFailed;
+            if (!folderRefuses(errno)) return Outcome::writeFailed;
         } else {
-            const bool written = writeAll(fd.fd, contents.data(), contents.size()) &&
-                                 (!exists || carryAttributes(old.fd, fd.fd, st));
-            error = 0;  // a failed write is no reason to write in place
-            if (fd.closeNow() && written) {
-                if (putInPlace(folder, temp, name, exists)) return WriteResult::ok;
-                error = errno;
+            const auto drop = [&] {  // keeps errno for the report
+                const int error = errno;
+                syscall(SYS_unlinkat, folder, temp.c_str(), 0);
+                errno = error;
+            };
+            // A failed write is no reason to write in place.
+            const bool written = writeAll(fd.fd, contents.data(), contents.size());
+            const bool owned = !written || !exists || ownerCarried(fd.fd, st);
+            const bool ready = written && owned && (!exists || (carryAcl(old.fd, fd.fd) &&
+                                                                syscall(SYS_fchmod, fd.fd, st.st_mode & 07777) == 0));
+            if (!fd.closeNow() || (owned && !ready)) {
+                drop();
+                return Outcome::writeFailed;
             }
-            unlinkat(folder, temp.c_str(), 0);
+            const Outcome outcome = owned ? putInPlace(folder, temp, name, exists) : Outcome::writeFailed;
+            if (owned && (outcome != Outcome::writeFailed || !exists || !folderRefuses(errno))) {
+                if (outcome == Outcome::writeFailed) drop();
+                return outcome;
+            }
+            drop();
         }
     }
-    // A writable header in a folder that takes no new entries is rewritten in
-    // place; any other failure leaves the old header as it was.
-    return exists && folderRefuses(error) ? overwrite(old, contents) : WriteResult::writeFailed;
+    // The folder takes no new entry there (not writable, a sticky folder's
+    // owner's header, a file mounted on its own), or the new file could not
+    // take the old one's owner and group: the checked header is rewritten in
+    // place while it still has the name, as a plain write would.
+    struct stat now {};
+    if (fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(now, st)) return Outcome::changed;
+    return overwrite(old, contents);
 }
 
 }  // namespace ventrim::platform

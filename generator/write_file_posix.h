@@ -1,6 +1,5 @@
-// How new contents reach a file on Linux and other POSIX systems, once
-// replace_file_posix.cpp has resolved where the file is and checked that a
-// plain open would reach it.
+// How new contents reach a file on Linux, once replace_file_posix.cpp has
+// resolved where the file is, opened it and checked it.
 #pragma once
 
 #include <sys/stat.h>
@@ -28,16 +27,23 @@ struct Fd {
     }
 };
 
+// What a step of the replacement came to. changed: the file at the name was
+// not the one checked (another run or another user replaced it meanwhile);
+// nothing was written and the replacement starts over from the path.
+enum class Outcome { ok, openFailed, writeFailed, changed };
+
 // Writes where fd stands and closes it: a device or pipe gets the stream, a
-// regular file is rewritten so that its old contents survive a failure.
-WriteResult overwrite(Fd& fd, const std::string& contents);
+// regular file is rewritten in place so that a failure leaves its old
+// contents whole, one run at a time.
+Outcome overwrite(Fd& fd, const std::string& contents);
 
 // Puts contents in a new file beside name in folder, which then takes that
-// name. With old open on the file there now (st its status), the new file
-// takes its owner, mode and access ACL, and where the folder takes no new
-// entry, old is rewritten in place instead; without (old.fd < 0), the new
-// file is made as a plain create makes it.
-WriteResult writeBeside(int folder, const std::string& name, Fd& old, const struct stat& st,
-                        const std::string& contents);
+// name. With old open on the checked file there now (st its status), the new
+// file takes its owner, group, mode and access ACL; where it cannot (the
+// runner may not give that owner or group) or the folder takes no new entry,
+// old is rewritten in place instead, as a plain write would. Without
+// (old.fd < 0), the new file is made as a plain create makes it.
+Outcome writeBeside(int folder, const std::string& name, Fd& old, const struct stat& st,
+                    const std::string& contents);
 
 }  // namespace ventrim::platform

@@ -13,7 +13,7 @@ if [ -z "$VENTRIM_OWN_NAMESPACE" ] && grep -q "^row $ROW [a-z,]*mount" "$0"; the
   VENTRIM_OWN_NAMESPACE=1 exec unshare -m sh "$0" "$ROW"
 fi
 S=$(mktemp -d "${TMPDIR:-/tmp}/ventrim-test-XXXXXX") && chmod 755 "$S" || exit 1
-trap 'cd /; findmnt -rno TARGET | grep "^$S/" | xargs -r umount; chattr -R -i "$S" 2>/dev/null; rm -rf "$S"' EXIT
+trap 'cd /; findmnt -rno TARGET | grep "^$S/" | xargs -r umount; chattr -R -ia "$S" 2>/dev/null; rm -rf "$S"' EXIT
 if [ -z "$W" ]; then cp "$TOOL" "$S/ventrim" && TOOL=$S/ventrim; fi
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"
 [ -z "$W" ] || trap '' XFSZ  # Windows has no such signal, only a failed write
@@ -61,6 +61,14 @@ revision() {
 unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/stderr"; }
 at() { git -C "${1:-r}" rev-parse HEAD; }
 
+# race PATTERN STEP ARG...: the tool runs on the ARGs, held by strace for a second at the first system
+# call whose trace matches PATTERN (found by a run before), while STEP runs; its status is in $T/raced.
+race() {
+  p=$1 s=$2 c=${1%%[!a-z0-9]*} && shift 2 && export ASAN_OPTIONS=detect_leaks=0 && t="strace -qq -o $T/trace -e trace=$c"
+  $t $TOOL "$@" > /dev/null 2>&1; n=$(grep -nE "^$p" "$T/trace" | sed 's/:.*//;q') && : > "$T/trace" && i=0
+  { $t -e inject=$c:delay_enter=1000000:when=$n $TOOL "$@" > /dev/null 2>&1; echo $? > "$T/raced"; } &
+  until grep -qE "^$p" "$T/trace" || [ $((i += 1)) = 500 ]; do sleep 0.01; done; eval "$s"; wait $!
+}
 fail() { echo "$ROW: $*"; exit 1; }
 row() {
   [ "$1" = "$ROW" ] || return 0
@@ -166,6 +174,9 @@ row NewHeader posix 0 "$ok" 'umask 027' \
 row StampedAfreshInTheLocalZone all 0 "$ok" 'date +%s > "$T/before" && $TOOL first.h > /dev/null &&
   TZ=Europe/Berlin $TOOL b.h > /dev/null && TZ=XXX99 $TOOL x.h > /dev/null && export TZ=XYZ-5:17:30' \
   'clock XYZ-5:17:30 t.h && clock Europe/Berlin b.h && clock XXX99 x.h' t.h
+# Without getrandom and /dev/urandom (an empty file here), two runs still get different GUIDs.
+row NoRandomSource posix,mount,strace 0 "$ok" 'touch "$T/e" && mount --bind "$T/e" /dev/urandom && export ASAN_OPTIONS=detect_leaks=0 &&
+  AS="strace -qq -o /dev/null -e inject=getrandom:error=ENOSYS" && $AS $TOOL a.h > /dev/null' '[ "$(grep GUID a.h)" != "$(grep GUID b.h)" ]' b.h
 # The account name: read from the passwd file only where the name services make it the deciding
 # source (then the C library, which would first try the name-service cache's socket, is not asked,
 # whatever actions other lines hold), else asked of them (here systemd, which names uid 0 "root").
@@ -184,10 +195,10 @@ row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" 'accounts "passwd:
 row LongestNameNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
   '! same "$1"' "$(long 4090)"
 # A signal that ends the process while the temporary file exists (held there by strace) leaves a
-# whole header and no temporary file, readable by no one else meanwhile. ("&" ignores INT and QUIT.)
+# whole header and no temporary file, readable by no one else meanwhile. 32 and 33: the C library's own.
 row EndingSignalsLeaveNoTemporaryFile posix,strace 0 "$ok" '' 'ulimit -c 0 && export ASAN_OPTIONS=detect_leaks=0 &&
-  chmod 640 s.h && for s in INT TERM HUP QUIT USR1 USR2 ALRM VTALRM PROF XCPU SYS RTMIN; do
-    { env --default-signal strace -qq -o /dev/null -e inject=fchmod:delay_enter=1000000 $TOOL s.h > /dev/null & } &&
+  chmod 640 s.h && for s in INT TERM HUP QUIT USR1 USR2 ALRM VTALRM PROF XCPU SYS 32 33 RTMIN; do
+    { env --default-signal strace -qq -o /dev/null -e inject=fchmod:delay_enter=2000000 $TOOL s.h > /dev/null & } &&
     until [ "$(ls -A)" != s.h ] || ! kill -0 $!; do :; done; [ $(stat -c %a .s.h.*) = 600 ] && kill -s $s $(pgrep -P $!)
     wait $!; [ "$(kill -l $?)" = $s ] && only s.h && header s.h s.h || exit 1; done' s.h
 row OwnerAndModeKept posix,root 0 "$ok" 'echo old > kept.h && chown 65534:65534 kept.h && chmod 2604 kept.h' \
@@ -198,27 +209,41 @@ row AccessControlListsAsAPlainWriteLeavesThem posix 0 "$ok" 'echo old > a.h && e
   setfacl -m "$(seq -s, -f u:%g:rw- 1000 1070)" a.h && setfacl -d -m u:65534:rw- . && getfacl -c a.h b.h > "$T/acl"' '$TOOL b.h > /dev/null &&
   [ "$(getfacl -c a.h b.h)" = "$(cat "$T/acl")" ] && umask 077 && $TOOL c.h > /dev/null && touch plain.h &&
   [ "$(getfacl -c c.h)" = "$(getfacl -c plain.h)" ] && header a.h a.h' a.h
-row GroupKeptSetIdBitDroppedWithAnOwnerNotKept posix,root 0 "$ok" \
-  'touch g.h && chgrp 100 g.h && chmod 2666 g.h && AS="setpriv --reuid=65534 --regid=65534 --groups=100"' \
-  'header g.h g.h && [ $(stat -c %u:%g:%a g.h) = 65534:100:666 ]' g.h
+# Where the runner may not give a new file the owner and group (its own group it may), a plain write's way.
+row OwnerNotKeptRewrittenInPlace posix,root 0 "$ok" 'mkdir -m 777 o && touch g.h o/h.h && chgrp 100 g.h && note g.h &&
+  chmod 2666 g.h && chown 65534:100 o/h.h && ls -i o > "$T/o" && AS="setpriv --reuid=65534 --regid=65534 --groups=100" &&
+  $AS $TOOL o/h.h > /dev/null' '[ "$(ls -i o)" != "$(cat "$T/o")" ] && [ "$(stat -c %u:%g:%a o/h.h g.h)" = "65534:100:644
+0:100:2666" ] && header o/h.h o/h.h && header g.h g.h && same g.h' g.h
 
 # A file system that cannot exchange two names (as strace makes it seem) still gets the header by a
 # rename (LeakSanitizer cannot run under strace). Links: the file a link points to is replaced, the link kept.
 row RenameWhereNamesCannotBeExchanged posix,strace 0 "$ok" 'echo old > h.h && note h.h &&
-  export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o /dev/null -e inject=renameat2:error=EINVAL"' \
+  export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o /dev/null -e inject=renameat2:error=EINVAL:when=1"' \
   'header h.h h.h && ! same h.h && only h.h' h.h
 row AbsoluteAndRelativeLinks posix 0 "$ok" 'mkdir real sub && ln -s "$PWD/real/stamp.h" abs.h && echo old > sub/stamp.h &&
   ln -s stamp.h sub/rel.h' '$TOOL sub/rel.h > /dev/null && [ -L abs.h ] && [ -L sub/rel.h ] && header real/stamp.h abs.h &&
   header sub/stamp.h sub/rel.h && cd real && only stamp.h && cd ../sub && only rel.h stamp.h' abs.h
 row LinkLoop posix 1 "${open}loop.h " 'ln -s loop.h loop.h' '[ -L loop.h ]' loop.h
+# As the kernel follows them: 40 links (41 is a loop), a link text passing PATH_MAX joined to its folder.
+row LinksAsTheKernelFollowsThem posix 0 "$ok" 'echo old > t.h && ln -s t.h 1 && for i in $(seq 40); do ln -s $i $((i + 1)); done &&
+  d=$(dirname "$(long 3000)") && mkdir -p $d && ln -s "$(printf ./%.0s $(seq 700))$(echo $d | sed "s|[^/]*|..|g")/t.h" $d/x.h' \
+  'header t.h 40 && ! $TOOL 41 > /dev/null && d=$(dirname "$(long 3000)") && $TOOL $d/x.h > /dev/null && header t.h $d/x.h' 40
 row StandardOutputAsAPipe posix 0 '
 /\**/dev/stdout *#endif' '' 'only' /dev/stdout
 row StandardOutputToALongPath posix 0 - 'mkdir -p "$T/$(dirname "$(long 600)")" && exec > "$T/$(long 600)"' \
   'header "$T/$(long 600)" /dev/stdout' /dev/stdout
 # The tool inherits fd 3 of a deleted file: no file named as /proc names it is made.
-row LinkToADeletedFile posix 0 "$ok" 'exec 3> f && rm f && ln -s /proc/$$/fd/3 stamp.h' 'only stamp.h' stamp.h
+row LinkToADeletedFile posix 0 "$ok" 'exec 3> f && rm f && ln -s /proc/self/fd/3 stamp.h' 'only stamp.h' stamp.h
 row RootRunInAHostileFolderHandsNoFileOver posix,root 0 "$ok" "$attack" \
   'kill $(cat "$T/attacker") && [ $(stat -c %u:%a safe/secret.h) = 0:600 ] && [ $(cat safe/secret.h) = secret ]' evil/stamp.h
+# Races made certain: a file another user renames onto the header's name in a sticky folder between the
+# tool's looks is never written; a run that replaces the header meanwhile is not rewritten in place.
+row RenamedOntoInAStickyFolderMidRun posix,root,strace 0 "$ok" 'mkdir -m 1777 t' '
+  for p in "newfstatat.AT_FDCWD, \"t/h.h\"" "newfstatat.[0-9]+, \"h.h\""; do $nobody sh -c "echo a1 > t/h.h; echo a2 > t/a2" &&
+    race "$p" "$nobody mv t/a2 t/h.h" t/h.h && [ $(cat "$T/raced") = 1 ] && [ $(cat t/h.h) = a2 ] || exit 1; done' x.h
+row OverlappingRunsLeaveAWholeHeader posix,strace 0 "$ok" '' '
+  for p in "newfstatat.[0-9]+, \"h.h\"" renameat2 "openat.[0-9]+, \"h.h\""; do echo old > h.h && race "$p" "$TOOL h.h > /dev/null && note h.h" h.h &&
+    [ $(cat "$T/raced") = 0 ] && header h.h h.h && ! same h.h && only h.h x.h || exit 1; done' x.h
 
 # Paths that cannot be opened are reported and left alone.
 row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " '' 'only && cause "a%sb/x.h: No such file or directory"' a%sb/x.h
@@ -247,11 +272,21 @@ row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" 'echo old > h.h && note h.h &
 row FileSystemWithoutAcls posix,mount 0 "$ok" 'mkdir r && mount -t ramfs ramfs r && echo old > r/h.h && note r/h.h' \
   'header r/h.h r/h.h && ! same r/h.h' r/h.h
 row FailedWriteInPlaceKeepsTheOldHeader all,root 1 "${write}fixed/h.h " "$locked"' && ulimit -f 0' '[ $(cat fixed/h.h) = old ]' fixed/h.h
+row SizeLimitBeforeALongerHeaderInPlace posix,root 1 "${write}fixed/h.h " 'mkdir fixed && seq 1000 > fixed/h.h && chattr +i fixed &&
+  AS="prlimit --fsize=100"' '[ "$(cat fixed/h.h)" = "$(seq 1000)" ]' fixed/h.h
+row AppendOnlyFolderGetsNoTemporaryFile posix,root 0 "$ok" 'mkdir a && echo old > a/h.h && note a/h.h && chattr +a a' \
+  'same a/h.h && header a/h.h a/h.h && $TOOL a/n.h > /dev/null && header a/n.h a/n.h && cd a && only h.h n.h' a/h.h
 
 # Any other failure: "Can't write", the old header as it was, no temporary file.
 row SizeLimit all 1 "${write}h.h " 'echo old > h.h && ulimit -f 0' '[ $(cat h.h) = old ] && only h.h' h.h
 row FailedRename posix,strace 1 "${write}h.h " 'echo old > h.h && export ASAN_OPTIONS=detect_leaks=0 &&
   AS="strace -qq -o /dev/null -e inject=renameat2,renameat:error=EIO"' '[ $(cat h.h) = old ] && only h.h' h.h
+# No space for the temporary file; every temporary name taken: nothing is written but the report.
+row NoSpaceForTheTemporaryFile posix,strace 1 "${write}h.h " 'echo old > h.h && export ASAN_OPTIONS=detect_leaks=0 &&
+  AS="strace -qq -o /dev/null -e inject=write:error=ENOSPC:when=2"' '[ $(cat h.h) = old ] && only h.h' h.h
+row EveryTemporaryNameTaken posix,strace 1 "${write}h.h " 'export ASAN_OPTIONS=detect_leaks=0 && echo old > h.h && AS="strace -qq -o
+  $T/t -e trace=%desc" && $AS $TOOL h.h > /dev/null && echo old > h.h && AS="$AS -e inject=openat:error=EEXIST:when=$(grep ^openat \
+  "$T/t" | grep -n O_EXCL | sed "s/:.*//;q")+"' '[ $(cat h.h) = old ] && only h.h && ! grep -v "^write([12]," "$T/t" | grep -q "write\|send"' h.h
 # As root, a device node of the test's own: never the machine's /dev/full.
 row FullDevice posix 1 "${write}full " 'if [ $(id -u) = 0 ]; then mknod full c 1 7; else ln -s /dev/full full; fi' '' full
 # Devices are opened once: a one-instance pipe server gets the header; a console the tool lacks is not.

@@ -90,7 +90,8 @@ TEST(Escaping, CommentAndStringLiteral) {
         // Well-formed UTF-8 of two, three and four bytes, and at the edges.
         {"J\xC3\xBC \xE2\x82\xAC \xF0\x9F\x98\x80 \xC2\x80\xDF\xBF\xED\x9F\xBF\xEF\xBF\xBF\xF1\x80\x80\x80\xF4\x8F\xBF\xBF\xE0\xA0\x80", "", ""},
         // Latin-1, overlong forms, a surrogate, beyond U+10FFFF, cut sequences.
-        {"\xC0\xAF\xE0\x9F\xBF\xC1\xBF\x80\x80\x80\x80\xF5", "", "\\300\\257\\340\\237\\277\\301\\277\\200\\200\\200\\200\\365"},
+        {"\xC0\xAF\xE0\x9F\xBF\xC1\xBF\x80\x80\x80\x80\xF5\xF0\x8F\xBF\xBF", "",
+         "\\300\\257\\340\\237\\277\\301\\277\\200\\200\\200\\200\\365\\360\\217\\277\\277"},
         {"jos\xE9\xED\xA0\x80\xF4\x90\x80\x80", "", "jos\\351\\355\\240\\200\\364\\220\\200\\200"},
         {"\xF0\x90\x80\xF5\xE0\xA0", "", "\\360\\220\\200\\365\\340\\240"},
         // The first and last bidirectional controls of both ranges, their neighbours, a cut one.

@@ -1,0 +1,213 @@
+#!/usr/bin/env python3
+"""Soak: ventrim replacing headers under attack, in parallel and under signals.
+
+Run as root on Linux, with a C compiler (cc) for the attacker: tools/soak.py
+TOOL [RUNS]. Makes a private folder in the temporary folder, removes it after,
+and prints four counts, each of which must be 0:
+
+  writes into another user's file  root's header found in a file an attacker
+                                   (uid 65534) kept renaming onto its name in
+                                   a sticky folder
+  torn reads                       reads of a replaced header, by a reader
+                                   running alongside, that were not one whole
+                                   header
+  temporaries left                 temporary files left beside the headers
+                                   after runs that random signals (all that
+                                   end a process, 32 and 33 too) cut short
+  rights gained                    runs by a runner who is not root after which
+                                   a header of another owner changed owner,
+                                   group, mode or ACL
+"""
+import os
+import random
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+NOBODY = 65534
+SIGNALS = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM,
+           signal.SIGVTALRM, signal.SIGPROF, 32, 33, signal.SIGRTMIN, signal.SIGRTMIN + 5]
+
+
+def whole(data):
+    lines = data.split(b"\n")
+    return len(lines) == 15 and lines[0] == b"/*" and lines[13] == b"#endif" and lines[14] == b""
+
+
+def as_nobody(groups=()):
+    def become():
+        os.setgroups(list(groups))
+        os.setresgid(NOBODY, NOBODY, NOBODY)
+        os.setresuid(NOBODY, NOBODY, NOBODY)
+    return become
+
+
+def run(tool, path, cwd, preexec=None):
+    return subprocess.Popen([tool, path], cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            preexec_fn=preexec)
+
+
+# The attacker, in C to be fast enough to land in a window of microseconds:
+# renames files of its own onto h.h, keeping each open to look into later, and
+# when its standard input closes prints how many of them held root's header.
+ATTACKER = r"""
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+static int kept[512], found;
+static void look(int fd) {
+    char b[4096] = {0};
+    if (pread(fd, b, sizeof b - 1, 0) > 0 && strstr(b, "VENTRIM_H")) found++;
+    close(fd);
+}
+int main(void) {
+    struct pollfd in = {0, POLLIN, 0};
+    umask(0);
+    for (unsigned i = 0;; i++) {
+        if (i % 256 == 0 && poll(&in, 1, 0) > 0) break;
+        int fd = open("a", O_RDWR | O_CREAT | O_TRUNC, 0666);
+        if (fd < 0) continue;
+        if (write(fd, "attacker\n", 9) != 9 || rename("a", "h.h") != 0) { close(fd); continue; }
+        if (kept[i % 512]) look(kept[i % 512]);
+        kept[i % 512] = fd;
+    }
+    for (int i = 0; i < 512; i++) if (kept[i]) look(kept[i]);
+    printf("%d\n", found);
+    return 0;
+}
+"""
+
+
+def attack(tool, base, runs):
+    """Root's runs in a sticky folder while another user renames files onto the header's name."""
+    folder = os.path.join(base, "sticky")
+    os.mkdir(folder)
+    os.chmod(folder, 0o1777)
+    source = os.path.join(base, "attacker.c")
+    with open(source, "w") as f:
+        f.write(ATTACKER)
+    subprocess.run(["cc", "-O2", "-o", os.path.join(base, "attacker"), source], check=True)
+    attacker = subprocess.Popen([os.path.join(base, "attacker")], cwd=folder, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, preexec_fn=as_nobody())
+    for _ in range(runs):
+        run(tool, "h.h", folder).wait()
+    written = int(attacker.communicate(b"done")[0])
+    # The header itself, if it belongs to the attacker, must not hold root's text.
+    path = os.path.join(folder, "h.h")
+    with open(path, "rb") as f:
+        if os.stat(path).st_uid == NOBODY and b"VENTRIM_H" in f.read():
+            written += 1
+    left = sum(1 for n in os.listdir(folder) if n.startswith(".h.h."))
+    return written, left
+
+
+def parallel(tool, base, runs):
+    """Overlapping runs on one header, a reader alongside, random signals; torn reads and temporaries left."""
+    folder = os.path.join(base, "parallel")
+    os.mkdir(folder)
+    header = os.path.join(folder, "h.h")
+    run(tool, "h.h", folder).wait()
+    stop = threading.Event()
+    counts = {"reads": 0, "torn": 0}
+
+    def reader():
+        while not stop.is_set():
+            try:
+                with open(header, "rb") as f:
+                    data = f.read()
+            except OSError:
+                continue
+            counts["reads"] += 1
+            if not whole(data):
+                counts["torn"] += 1
+    threads = [threading.Thread(target=reader) for _ in range(2)]
+    for t in threads:
+        t.start()
+    done = 0
+    while done < runs:
+        procs = [run(tool, "h.h", folder) for _ in range(3)]
+        if random.random() < 0.5:
+            time.sleep(random.random() * 0.004)
+            victim = random.choice(procs)
+            try:
+                os.kill(victim.pid, random.choice(SIGNALS))
+            except ProcessLookupError:
+                pass
+        for p in procs:
+            p.wait()
+        done += len(procs)
+    stop.set()
+    for t in threads:
+        t.join()
+    left = [n for n in os.listdir(folder) if n != "h.h"]
+    with open(header, "rb") as f:
+        counts["torn"] += 0 if whole(f.read()) else 1
+    return counts["torn"], counts["reads"], len(left)
+
+
+def state(path):
+    st = os.stat(path)
+    try:
+        acl = os.getxattr(path, "system.posix_acl_access")
+    except OSError:
+        acl = None
+    return st.st_uid, st.st_gid, st.st_mode, acl
+
+
+def rights(tool, base, runs):
+    """A runner who is not root writing, through an ACL entry, a header of another owner and group."""
+    folder = os.path.join(base, "shared")
+    os.mkdir(folder)
+    os.chmod(folder, 0o777)
+    header = os.path.join(folder, "h.h")
+    with open(header, "w") as f:
+        f.write("old\n")
+    os.chown(header, 1000, 50)
+    os.chmod(header, 0o660)
+    subprocess.run(["setfacl", "-m", "u:%d:rw-" % NOBODY, header], check=True)
+    before = state(header)
+    gained = 0
+    for i in range(runs):
+        procs = [run(tool, "h.h", folder, as_nobody((100,))) for _ in range(2)]
+        for p in procs:
+            p.wait()
+        gained += state(header) != before
+    return gained
+
+
+def main():
+    if os.geteuid() != 0:
+        sys.exit("soak: run as root (the attacker and the runner are other users)")
+    tool = os.path.abspath(sys.argv[1])
+    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 3000
+    base = tempfile.mkdtemp(prefix="ventrim-soak-")
+    os.chmod(base, 0o755)
+    try:
+        subprocess.run(["cp", tool, os.path.join(base, "ventrim")], check=True)
+        tool = os.path.join(base, "ventrim")
+        os.chmod(tool, 0o755)
+        started = time.time()
+        written, left = attack(tool, base, runs)
+        torn, reads, more = parallel(tool, base, runs)
+        left += more
+        gained = rights(tool, base, runs // 3)
+        print("runs: %d attacked, %d overlapping (3 at a time, signals at random), %d by a runner not root"
+              % (runs, runs, runs // 3 * 2))
+        print("reads by the validating reader: %d; seconds: %.0f" % (reads, time.time() - started))
+        print("writes into another user's file: %d" % written)
+        print("torn reads: %d" % torn)
+        print("temporaries left: %d" % left)
+        print("rights gained: %d" % gained)
+        return 1 if written or torn or left or gained else 0
+    finally:
+        subprocess.run(["rm", "-rf", base])
+
+
+if __name__ == "__main__":
+    sys.exit(main())
