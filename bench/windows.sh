@@ -46,26 +46,15 @@ for arch in $arches; do
     modules=$(sed -n 's/.*Loaded L"[^"]*\\\([^"\\]*\)".*/\1/p' "$work/loaded")
     echo "${exe%% *} loads $(wc -l <<<"$modules") modules: $(tr '\n' ' ' <<<"$modules")"
   done
-  (cd "$build" && python3 - "$runs" "$wine" <<'PY'
-import os, statistics, sys, time
+  (cd "$build" && python3 - "$runs" "$wine" "$OLDPWD/bench" <<'PY'
+import sys
+sys.dont_write_bytecode = True
+sys.path.insert(0, sys.argv[3])
+from medians import medians
 runs, wine = int(sys.argv[1]), sys.argv[2]
 names = ["GUI hello-world", "ventrim (a header replaced)", "ventrim --version"]
 commands = [[wine, "hello.exe"], [wine, "ventrim.exe", "v.h"], [wine, "ventrim.exe", "--version"]]
-null = os.open(os.devnull, os.O_WRONLY)
-samples = [([], []) for _ in commands]
-# In turn, so that a busy moment of the machine falls on each alike. Wall time
-# from start to exit, CPU time (user and system) of the process and its
-# children; Wine's server, which every Windows program uses, is not counted.
-for _ in range(runs):
-    for command, (wall, cpu) in zip(commands, samples):
-        start = time.perf_counter()
-        pid = os.posix_spawn(command[0], command, os.environ, file_actions=[(os.POSIX_SPAWN_DUP2, null, 1)])
-        _, status, usage = os.wait4(pid, 0)
-        wall.append(time.perf_counter() - start)
-        if status != 0:
-            sys.exit(f"bench: {' '.join(command)} failed")
-        cpu.append(usage.ru_utime + usage.ru_stime)
-medians = [tuple(statistics.median(s) for s in sample) for sample in samples]
+medians = medians(commands, runs)  # Wine's server, which every Windows program uses, is not counted
 hello_wall, hello_cpu = medians[0]
 print("| command | median time | vs hello-world | median CPU time | vs hello-world |")
 print("|---|---|---|---|---|")
