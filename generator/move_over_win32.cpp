@@ -29,8 +29,32 @@ bool KeptFromOld::read(const std::wstring& path) {
     return error == ERROR_SUCCESS;
 }
 
+namespace {
+
+// Whether the file's DACL is already dacl, its inheritance as protectedDacl
+// says: as in a folder whose inherited ACEs made both.
+bool hasDacl(HANDLE file, const ACL* dacl, bool protectedDacl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL own = nullptr;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    const bool same =
+        GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &own, nullptr,
+                        &descriptor) == ERROR_SUCCESS &&
+        GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+        ((control & SE_DACL_PROTECTED) != 0) == protectedDacl && (own == nullptr) == (dacl == nullptr) &&
+        (own == nullptr || (own->AclSize == dacl->AclSize && std::memcmp(own, dacl, own->AclSize) == 0));
+    LocalFree(descriptor);
+    return same;
+}
+
+}  // namespace
+
 bool KeptFromOld::giveTo(HANDLE file) const {
     if (!SetFileTime(file, &created_, nullptr, nullptr)) return false;
+    // Set only where it differs: setting it makes every inherited ACE the
+    // file's own copy, and Wine turns it into a Unix mode of its own reading.
+    if (hasDacl(file, dacl_, protected_)) return true;
     // Without a DACL the file is open to all; the new one is made so too.
     const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
         (protected_ ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);

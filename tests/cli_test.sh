@@ -85,6 +85,12 @@ row HelpWritesNoFile all 0 "$help" '' 'only' --help
 row HelpSwitchOfWindows windows 0 "$help" '' 'only' '/?'
 row VersionWritesNoFile all 0 "$(printf '\nventrim %s' "$VERSION")" '' 'only' --version
 row HeaderNamedLikeAnOption all 0 "$ok" '' 'header ./--help ./--help && only --help' ./--help
+# Under Windows an option, a number or a zone is judged by the text the system received: a fullwidth
+# look-alike, which argv's ANSI text shows as ASCII, is a name, no digit and no zone (then UTC, Wine's).
+row LookAlikesAreNoOptionsNumbersOrZones windows 0 "$ok" 'date +%s > "$T/before"' 'header －－help --help &&
+  cp －－help first.h && TZ=ＡＢＣ-3 $TOOL z.h > /dev/null && clock UTC z.h && TZ=ABC-５ $TOOL f.h > /dev/null &&
+  clock UTC f.h && ! SOURCE_DATE_EPOCH=１２３ $TOOL e.h > "$T/e" && grep -q "EPOCH=\"１２３\" is not" "$T/e" &&
+  only f.h first.h z.h －－help' －－help
 
 # SOURCE_DATE_EPOCH (on Windows in any case): the header depends only on it and the path, in UTC
 # whatever TZ says, with the GUID every version gives them; one that holds it already is not touched.
@@ -149,6 +155,8 @@ row RenameWhereNamesCannotBeExchanged posix,strace 0 "$ok" 'echo old > h.h && no
 row AbsoluteAndRelativeLinks posix 0 "$ok" 'mkdir real sub && ln -s "$PWD/real/stamp.h" abs.h && echo old > sub/stamp.h &&
   ln -s stamp.h sub/rel.h' '$TOOL sub/rel.h > /dev/null && [ -L abs.h ] && [ -L sub/rel.h ] && header real/stamp.h abs.h &&
   header sub/stamp.h sub/rel.h && cd real && only stamp.h && cd ../sub && only rel.h stamp.h' abs.h
+row LinkToAHeaderUnderWine windows 0 "$ok" 'mkdir sub && echo old > sub/stamp.h && ln -s stamp.h sub/rel.h' \
+  '[ -L sub/rel.h ] && header sub/stamp.h sub/rel.h && cd sub && only rel.h stamp.h' sub/rel.h
 row LinkLoop posix 1 "${open}loop.h " 'ln -s loop.h loop.h' '[ -L loop.h ]' loop.h
 row StandardOutputAsAPipe posix 0 '
 /\**/dev/stdout *#endif' '' 'only' /dev/stdout
@@ -196,6 +204,7 @@ row FullDevice posix 1 "${write}full " 'if [ $(id -u) = 0 ]; then mknod full c 1
 row NulDevice windows 0 "$ok" '' 'only' NUL
 row PipeServerWithOneInstance windows 0 "$ok" "$pipe" \
   'until grep -q endif "$T/piped" || [ $((i += 1)) = 50 ]; do sleep 0.1; done; header "$T/piped" "$1"' '\\.\pipe\ventrim-'$$
+row PipeWithoutServer windows 1 "${open}*pipe*nobody-$$ " '' 'only' '\\.\pipe\nobody-'$$
 row ConsoleNotOpened windows 1 "${open}CON " '! $TOOL CONOUT\$ > "$T/out"' 'grep -q "open: CONOUT" "$T/out" && only' CON
 
 # The file is the one the argument names, though the ANSI text printed and written into the header
@@ -219,6 +228,9 @@ row SystemAttributeKept windows 0 "$ok" 'echo old > h.h && ${TOOL% *} attrib +s 
 # replacement, not a plain write: the header is rewritten in place at once.
 row HeldBrieflyByAnotherProcess windows 0 "$ok" "HOLD=800 && $held" 'header h.h h.h && only h.h' h.h
 row HeldLongByAnotherProcess windows 1 "${open}h.h " "HOLD=4000 && $held" '[ $(cat h.h) = old ] && only h.h' h.h
+# i686: a header over 4 GiB whose rewrite in place fails keeps its size.
+row HugeHeaderKeptWhenTheRewriteFails windows 1 "${write}h.h " "HOLD='3000 shared' &&
+  truncate -s 4294967396 h.h && ${held#echo old > h.h && } && ulimit -f 0" '[ $(stat -c %s h.h) = 4294967396 ] && only h.h' h.h
 row HeldSharingWritingByAnotherProcess windows 0 "$ok" "HOLD='1800 shared' && $held" \
   'header h.h h.h && same h.h && only h.h && ! grep -q released "$T/held"' h.h
 
