@@ -12,7 +12,7 @@ if [ -z "$VENTRIM_OWN_NAMESPACE" ] && grep -q "^row $ROW [a-z,]*mount" "$0"; the
   VENTRIM_OWN_NAMESPACE=1 exec unshare -m sh "$0" "$ROW"
 fi
 S=$(mktemp -d "${TMPDIR:-/tmp}/ventrim-test-XXXXXX") && chmod 755 "$S" || exit 1
-trap 'cd /; findmnt -rno TARGET | grep "^$S/" | xargs -r umount; chattr -R -i "$S" 2>/dev/null; rm -rf "$S"' EXIT
+trap 'cd /; findmnt -rno TARGET | grep "^$S/" | xargs -r umount; chattr -R -ia "$S" 2>/dev/null; rm -rf "$S"' EXIT
 if [ -z "$W" ]; then cp "$TOOL" "$S/ventrim" && TOOL=$S/ventrim; fi
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"
 [ -z "$W" ] || trap '' XFSZ  # Windows has no such signal, only a failed write
@@ -179,6 +179,9 @@ row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$n
 # Where the folder takes no new entry, a writable header is rewritten in place; a failed write leaves it.
 row WritableHeaderInALockedFolder all,root 0 "$ok" "$locked"' && note fixed/h.h' \
   'header fixed/h.h fixed/h.h && same fixed/h.h && cd fixed && only h.h' fixed/h.h
+# A folder that takes new files but refuses renames and deletions (under Wine, Linux's append-only one).
+row AppendOnlyFolder windows,root 0 "$ok" 'mkdir a && echo old > a/h.h && note a/h.h && chattr +a a' \
+  'header a/h.h a/h.h && same a/h.h && $TOOL a/n.h > /dev/null && header a/n.h a/n.h' a/h.h
 row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
   'mkdir -m 1777 t && seq 1000 > t/h.h && chmod 666 t/h.h && note t/h.h && AS=$nobody' \
   'header t/h.h t/h.h && same t/h.h && [ $(stat -c %u t/h.h) = 0 ] && cd t && only h.h' t/h.h
