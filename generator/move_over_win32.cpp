@@ -48,13 +48,24 @@ bool hasDacl(HANDLE file, const ACL* dacl, bool protectedDacl) {
     return same;
 }
 
+// Wine shows a Unix file's mode as a DACL, but turns a DACL it is given into
+// a mode of its own reading (600 into 775).
+bool underWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 }  // namespace
 
 bool KeptFromOld::giveTo(HANDLE file) const {
     if (!SetFileTime(file, &created_, nullptr, nullptr)) return false;
     // Set only where it differs: setting it makes every inherited ACE the
-    // file's own copy, and Wine turns it into a Unix mode of its own reading.
+    // file's own copy.
     if (hasDacl(file, dacl_, protected_)) return true;
+    if (underWine()) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
     // Without a DACL the file is open to all; the new one is made so too.
     const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
         (protected_ ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);

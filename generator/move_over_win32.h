@@ -25,7 +25,8 @@ public:
     // GetLastError() telling why (another process holds it without sharing
     // its deletion: ERROR_SHARING_VIOLATION).
     bool read(const std::wstring& path);
-    // Gives them to the new file, open for writing with WRITE_DAC.
+    // Gives them to the new file, open for writing with WRITE_DAC; false
+    // where it cannot (under Wine, an ACL other than the new file's own).
     bool giveTo(HANDLE file) const;
 
 private:

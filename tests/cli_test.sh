@@ -217,12 +217,13 @@ row NameOutsideTheCodePage windows 0 "$ok" 'export SOURCE_DATE_EPOCH=1700000000'
   'only ā.h && header ā.h a.h && grep -q "GUID {0xB6,0x55,0xFA,0xC1,0x9D,0x4E,0x47,0x89}" ā.h' ā.h
 row FullwidthSolidusStaysInTheFolder windows 0 "$ok" 'mkdir sub && cd sub' 'only sub && cd sub && only ..／fw.h' ..／fw.h
 # A run killed at the rename (Wine's server, which makes it, held there by strace) leaves a whole header.
-row KilledAtTheRenameLeavesAWholeHeader windows,strace 0 "$ok" 'echo old > k.h && w=${TOOL#*TMPDIR=} &&
+row KilledAtTheRenameLeavesAWholeHeader windows,strace 0 "$ok" 'echo old > k.h && note k.h && w=${TOOL#*TMPDIR=} &&
   for p in $(pgrep ^wineserver); do readlink /proc/$p/cwd | grep -q "^${w%% *}/" && s=$p; done; [ "$s" ] &&
   { strace -p $s -o /dev/null -e trace=rename,renameat,renameat2 \
     -e inject=rename,renameat,renameat2:delay_exit=3000000 2> "$T/strace" & } && t=$! && until [ -s "$T/strace" ]; do :; done &&
-  { $TOOL k.h > /dev/null & } && until [ ! -e k.h ] || grep -q endif k.h; do :; done; kill -9 $! && kill $t' \
-  'header k.h k.h && only k.h ok.h' ok.h
+  { $TOOL k.h > /dev/null & } && until [ ! -e k.h ] || grep -q endif k.h; do :; done; kill -9 $!; kill $t' \
+  'header k.h k.h && ! same k.h && only k.h ok.h' ok.h
+row ModeKeptUnderWine windows 0 "$ok" 'echo old > h.h && chmod 640 h.h' '[ $(stat -c %a h.h) = 640 ] && header h.h h.h' h.h
 row SystemAttributeKept windows 0 "$ok" 'echo old > h.h && ${TOOL% *} attrib +s h.h' \
   '${TOOL% *} attrib h.h | cut -c1-12 | grep -q S && header h.h h.h' h.h
 
