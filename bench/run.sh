@@ -49,28 +49,17 @@ for i in "${!names[@]}"; do
   args+=("${names[$i]}" "${commands[$i]}" "$(peak ${commands[$i]})")
 done
 
-# /bin/true and ventrim in turn, runs times over, so that a busy moment of the
-# machine falls on both alike; then the recipes, a tenth as often, the same
-# way (run among these slow ones, the small two would start cold). Wall time
-# from start to exit, CPU time (user and system) from the kernel's account of
-# the child; the median of each.
+# Median wall and CPU times (bench/medians.py).
 python3 - "$runs" "$ins_true" "$ins_ventrim" "${args[@]}" <<'PY'
-import os, statistics, sys, time
+import sys
+sys.dont_write_bytecode = True
+sys.path.insert(0, 'bench')
+from medians import medians
 runs, ins_true, ins_ventrim = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
 names, commands, peaks = sys.argv[4::3], [c.split() for c in sys.argv[5::3]], sys.argv[6::3]
-null = os.open(os.devnull, os.O_WRONLY)
-samples = [([], []) for _ in commands]
-for group, times in ((slice(0, 2), runs), (slice(2, None), max(runs // 10, 1))):
-    for _ in range(times):
-        for command, (wall, cpu) in zip(commands[group], samples[group]):
-            start = time.perf_counter()
-            pid = os.posix_spawnp(command[0], command, os.environ, file_actions=[(os.POSIX_SPAWN_DUP2, null, 1)])
-            _, status, usage = os.wait4(pid, 0)
-            wall.append(time.perf_counter() - start)
-            if status != 0:
-                sys.exit(f"bench: {' '.join(command)} failed")
-            cpu.append(usage.ru_utime + usage.ru_stime)
-medians = [tuple(statistics.median(s) for s in sample) for sample in samples]
+# The recipes a tenth as often, after the small two (run among these slow
+# ones, the small two would start cold).
+medians = medians(commands[:2], runs) + medians(commands[2:], max(runs // 10, 1))
 true_wall, true_cpu = medians[0]
 # Ratios first: they carry to another machine, the times do not.
 print("| command | time vs /bin/true | CPU time vs /bin/true | median time | median CPU time | peak memory |")

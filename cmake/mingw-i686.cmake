@@ -14,3 +14,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# What it links runs on a plain Windows: GCC's support library and the C++
+# runtime go into each executable and DLL instead of being imported from
+# mingw-w64's own DLLs (libgcc_s_dw2-1.dll and libstdc++-6.dll), which no
+# Windows ships. Only the 32-bit compiler imports libgcc_s by default.
+foreach(kind EXE SHARED MODULE)
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
+endforeach()

@@ -74,7 +74,7 @@ int main(int argc, char** argv, char** envp) {
     // The banner goes out before anything else is written, also when the
     // header path is this process's own standard output.
     platform::report("Ventrim Rev " VENTRIM_REVISION " " + std::string(kAttribution) + '\n');
-    const std::string_view only = argc == 2 ? argv[1] : "";
+    const std::string_view only = argc == 2 && platform::plainArgument(argc, argv, 1) ? argv[1] : "";
     if (only == "--version") {
         platform::report("ventrim " VENTRIM_VERSION "\n");
         return kExitOk;
@@ -96,7 +96,7 @@ int main(int argc, char** argv, char** envp) {
     const platform::FilePath file = platform::fileArgument(argc, argv, argc - 1);
 
     BuildStamp stamp;
-    if (const char* epoch = sourceDateEpoch(envp)) {
+    if (const char* epoch = sourceDateEpoch(platform::environment(envp))) {
         std::int64_t seconds = 0;
         if (!parseSourceDateEpoch(epoch, seconds)) {
             std::string value = epoch;

@@ -30,11 +30,21 @@ std::string utf8Text(const FilePath& path);
 // names, which ignore case.
 constexpr std::string_view kHelpSwitch = "/?";
 constexpr bool kVariableNamesIgnoreCase = true;
+// Whether argument index is plain ASCII as the system received it: only
+// such an argument may be an option. (argv's ANSI text shows look-alikes for
+// characters outside the code page: a fullwidth hyphen as '-'.)
+bool plainArgument(int argc, char** argv, int index);
+// The environment as the system holds it, each entry as UTF-8 text, so that
+// no look-alike passes for an ASCII letter or digit. Lives for the run.
+char** environment(char** envp);
 #else
 using FilePath = std::string;
 inline const std::string& utf8Text(const FilePath& path) { return path; }  // its bytes, as given
 constexpr std::string_view kHelpSwitch = "--help";
 constexpr bool kVariableNamesIgnoreCase = false;
+// The bytes are what the caller gave: there are no look-alikes to rule out.
+inline bool plainArgument(int /*argc*/, char** /*argv*/, int /*index*/) { return true; }
+inline char** environment(char** envp) { return envp; }
 #endif
 
 // Argument index of the command line as a path for the file calls. On Windows

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "build_stamp.h"
 #include "platform.h"
@@ -51,15 +53,56 @@ std::string accountName() {
     return GetUserNameA(name, &size) ? std::string(name) : std::string();
 }
 
+namespace {
+
+// The C runtime's own split of the wide command line, by the rules it splits
+// the ANSI one by, and the wide environment; asked once.
+struct WideMainArgs {
+    int argc = 0;
+    wchar_t** argv = nullptr;
+    wchar_t** env = nullptr;
+};
+
+const WideMainArgs& wideMainArgs() {
+    static const WideMainArgs args = [] {
+        WideMainArgs split;
+        int newMode = 0;
+        if (__wgetmainargs(&split.argc, &split.argv, &split.env, 0, &newMode) != 0) split = WideMainArgs();
+        return split;
+    }();
+    return args;
+}
+
+bool plainAscii(const wchar_t* text) {
+    for (; *text != L'\0'; ++text) {
+        if (*text >= 0x80) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 FilePath fileArgument(int argc, char** /*argv*/, int index) {
-    // The C runtime's own split of the wide command line, by the rules it
-    // splits the ANSI one by.
-    int wideArgc = 0;
-    wchar_t** wideArgv = nullptr;
-    wchar_t** wideEnv = nullptr;
-    int newMode = 0;
-    if (__wgetmainargs(&wideArgc, &wideArgv, &wideEnv, 0, &newMode) != 0 || wideArgc != argc) return FilePath();
-    return wideArgv[index];
+    const WideMainArgs& wide = wideMainArgs();
+    return wide.argc == argc ? FilePath(wide.argv[index]) : FilePath();
+}
+
+bool plainArgument(int argc, char** /*argv*/, int index) {
+    const WideMainArgs& wide = wideMainArgs();
+    return wide.argc == argc && plainAscii(wide.argv[index]);
+}
+
+char** environment(char** envp) {
+    static std::vector<std::string> entries;
+    static std::vector<char*> pointers;
+    const WideMainArgs& wide = wideMainArgs();
+    if (wide.env == nullptr) return envp;
+    if (pointers.empty()) {
+        for (wchar_t** entry = wide.env; *entry != nullptr; ++entry) entries.push_back(utf8Text(*entry));
+        for (std::string& entry : entries) pointers.push_back(&entry[0]);
+        pointers.push_back(nullptr);
+    }
+    return pointers.data();
 }
 
 std::string utf8Text(const FilePath& path) {
@@ -76,9 +119,12 @@ std::string utf8Text(const FilePath& path) {
 namespace {
 
 // Whether the C runtime reads zone as it documents TZ: tzn[+|-]hh[:mm[:ss]][dzn],
-// names of three letters, hours to 24, minutes and seconds to 59. It reads
-// anything else too, wrongly: Europe/Berlin as UTC, <+0530>-5:30 as 530 hours.
+// names of three letters, hours to 24, minutes and seconds to 59; or as a
+// bare name, which it reads as offset 0: right for UTC and GMT. It reads
+// anything else too, wrongly: Europe/Berlin or EST as UTC, <+0530>-5:30 as
+// 530 hours.
 bool runtimeReadsZone(const char* zone) {
+    if (std::strcmp(zone, "UTC") == 0 || std::strcmp(zone, "GMT") == 0) return true;
     const auto name = [&zone] {
         for (int i = 0; i < 3; ++i, ++zone) {
             if (!((*zone >= 'A' && *zone <= 'Z') || (*zone >= 'a' && *zone <= 'z'))) return false;
@@ -108,8 +154,12 @@ bool runtimeReadsZone(const char* zone) {
 // the runtime first reads it (some runtimes do so for the clock), and the zone
 // chosen in Windows' settings is used instead.
 void initProcess() {
+    // Judged by the text as the system holds it: a look-alike in the ANSI
+    // text (a fullwidth digit shown as a digit) is no part of a zone.
+    const wchar_t* wideZone = _wgetenv(L"TZ");
     const char* zone = std::getenv("TZ");
-    if (zone != nullptr && *zone != '\0' && !runtimeReadsZone(zone)) _putenv("TZ=");
+    if (zone != nullptr && *zone != '\0' && (wideZone == nullptr || !plainAscii(wideZone) || !runtimeReadsZone(zone)))
+        _putenv("TZ=");
 }
 
 void report(const std::string& text) {

@@ -2,8 +2,10 @@
 // opens it, then a temporary file beside it takes its place.
 #include <windows.h>
 
+#include <cstdint>
 #include <cwchar>
 
+#include "move_over_win32.h"
 #include "platform.h"
 
 namespace ventrim::platform {
@@ -61,13 +63,15 @@ WriteResult writeAndClose(HANDLE file, const std::string& data) {
 }
 
 
-bool writeAt(HANDLE file, std::size_t offset, const char* data, std::size_t size) {
+// Offsets and file sizes are 64-bit on every build: a header may be larger
+// than 4 GiB, more than a 32-bit size_t holds.
+bool writeAt(HANDLE file, std::uint64_t offset, const char* data, std::size_t size) {
     LARGE_INTEGER at{};
     at.QuadPart = static_cast<LONGLONG>(offset);
     return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && writeAll(file, data, size);
 }
 
-bool endAt(HANDLE file, std::size_t size) {
+bool endAt(HANDLE file, std::uint64_t size) {
     LARGE_INTEGER at{};
     at.QuadPart = static_cast<LONGLONG>(size);
     return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
@@ -80,10 +84,14 @@ WriteResult overwrite(HANDLE file, const std::string& data) {
     LARGE_INTEGER oldSize{};
     bool ok = GetFileSizeEx(file, &oldSize) != 0;
     if (ok) {
-        const auto old = static_cast<std::size_t>(oldSize.QuadPart);
-        const std::size_t kept = data.size() < old ? data.size() : old;
+        const auto old = static_cast<std::uint64_t>(oldSize.QuadPart);
+        const std::size_t kept = data.size() < old ? data.size() : static_cast<std::size_t>(old);
         ok = writeAt(file, kept, data.data() + kept, data.size() - kept);
-        if (!ok) endAt(file, old);
+        if (!ok) {
+            const DWORD error = GetLastError();
+            endAt(file, old);
+            SetLastError(error);
+        }
         ok = ok && writeAt(file, 0, data.data(), kept) && endAt(file, data.size());
     }
     const bool closed = CloseHandle(file) != 0;
@@ -120,59 +128,62 @@ std::wstring finalPath(HANDLE file, const std::wstring& named) {
     return target;
 }
 
-// A new file beside path to hold the header, with the given attributes and
-// the right to delete it: where the folder grants making files but not
-// removing them, none is made, so none is left behind.
-HANDLE createTemporary(const std::wstring& path, std::size_t dirLength, DWORD attributes, std::wstring& temp) {
+// A new file beside path to hold the header, with the given attributes, the
+// right to delete it (where the folder grants making files but not removing
+// them, none is made, so none is left behind) and to set its ACL.
+HANDLE createTemporary(const std::wstring& path, std::size_t dirLength, DWORD attributes) {
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
         const auto salt = createUuid();
         wchar_t suffix[16];
         std::swprintf(suffix, 16, L".%02x%02x%02x%02x.tmp", salt[12], salt[13], salt[14], salt[15]);
-        temp = path.substr(0, dirLength) + L"." + path.substr(dirLength, 200) + suffix;
-        file = CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+        const std::wstring temp = path.substr(0, dirLength) + L"." + path.substr(dirLength, 200) + suffix;
+        file = CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr, CREATE_NEW, attributes, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
     }
     return file;
 }
 
-bool moveInto(const std::wstring& temp, const std::wstring& path) {
-    return MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
+bool diskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
 
-// Errors by which a file system says it cannot replace a file as ReplaceFileW
-// asks, where a move still can.
-bool replaceUnsupported(DWORD error) {
-    return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER ||
-           error == ERROR_CALL_NOT_IMPLEMENTED;
+// A new header, created directly as a plain write creates it.
+WriteResult createDirectly(const std::wstring& path, const std::string& data) {
+    const HANDLE direct = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return direct == INVALID_HANDLE_VALUE ? WriteResult::openFailed : overwrite(direct, data);
 }
 
 // A new header: written beside it and moved into place. Where the folder
-// takes a file but not one that may be removed again, it is written directly.
+// takes a file but not one that may be removed or renamed again, it is
+// written directly. A header that could not be created gives "Can't open";
+// only a full disk or a failed write "Can't write".
 WriteResult createHeader(const std::wstring& path, const std::string& data) {
     const std::size_t dirLength = directoryLength(path);
-    if (dirLength == path.size()) return WriteResult::openFailed;  // ends in a separator
-    std::wstring temp;
-    const HANDLE file = createTemporary(path, dirLength, FILE_ATTRIBUTE_ARCHIVE, temp);
-    if (file == INVALID_HANDLE_VALUE) {
-        if (GetLastError() != ERROR_ACCESS_DENIED) return WriteResult::writeFailed;
-        const HANDLE direct = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        return direct == INVALID_HANDLE_VALUE ? WriteResult::openFailed : overwrite(direct, data);
+    if (dirLength == path.size()) {  // ends in a separator
+        SetLastError(ERROR_INVALID_NAME);
+        return WriteResult::openFailed;
     }
-    if (writeAndClose(file, data) == WriteResult::ok && moveInto(temp, path)) return WriteResult::ok;
-    DeleteFileW(temp.c_str());
-    return WriteResult::writeFailed;
+    const HANDLE file = createTemporary(path, dirLength, FILE_ATTRIBUTE_ARCHIVE);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED) return createDirectly(path, data);
+        return diskFull(error) ? WriteResult::writeFailed : WriteResult::openFailed;
+    }
+    if (!writeAll(file, data.data(), data.size())) {
+        discard(file);
+        return WriteResult::writeFailed;
+    }
+    if (moveOver(file, path)) return CloseHandle(file) ? WriteResult::ok : WriteResult::writeFailed;
+    discard(file);
+    return createDirectly(path, data);
 }
 
 // An existing header, which a plain write was shown to open: a new file takes
-// its place by ReplaceFileW, which gives it what the old one carried (its
-// ACL, creation time, attributes, alternate streams, compression and
-// encryption). Where the system refuses that (another process holds the
-// header without sharing its deletion; the folder grants writing files but
-// not removing them), the header is rewritten in place at once, as a plain
-// write would; where the file system cannot replace files so, the new file
-// is moved.
+// its place by one rename, given first what the old one carried (creation
+// time, ACL, the hidden and system attributes). Where that cannot be (another
+// process holds the header without sharing its deletion; the folder grants
+// writing files but not removing them, or takes no new file), the header is
+// rewritten in place at once, as a plain write would.
 WriteResult replaceHeader(const std::wstring& target, const std::string& data) {
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
@@ -181,31 +192,21 @@ WriteResult replaceHeader(const std::wstring& target, const std::string& data) {
         return WriteResult::openFailed;
     }
     const std::size_t dirLength = directoryLength(target);
-    if (dirLength == target.size()) return WriteResult::openFailed;
-    const HANDLE removable = CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (removable == INVALID_HANDLE_VALUE) return rewriteInPlace(target, data);
-    CloseHandle(removable);
-    // What a plain write keeps, for a move: hidden and system, and the
-    // archive bit that any write sets.
-    const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-    std::wstring temp;
-    const HANDLE file = createTemporary(target, dirLength, kept, temp);
+    KeptFromOld kept;
+    if (dirLength == target.size() || !kept.read(target)) return rewriteInPlace(target, data);
+    // The archive bit, which any write sets.
+    const DWORD carried = FILE_ATTRIBUTE_ARCHIVE | (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
+    const HANDLE file = createTemporary(target, dirLength, carried);
     if (file == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_ACCESS_DENIED ? rewriteInPlace(target, data) : WriteResult::writeFailed;
-    if (writeAndClose(file, data) != WriteResult::ok) {
-        DeleteFileW(temp.c_str());
+        return diskFull(GetLastError()) ? WriteResult::writeFailed : rewriteInPlace(target, data);
+    if (!writeAll(file, data.data(), data.size())) {
+        discard(file);
         return WriteResult::writeFailed;
     }
-    if (ReplaceFileW(target.c_str(), temp.c_str(), nullptr, 0, nullptr, nullptr)) return WriteResult::ok;
-    const DWORD error = GetLastError();
-    // ReplaceFileW may have removed the old header without the new one
-    // taking its name; then the new one is moved there.
-    const bool gone =
-        GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
-    if ((gone || replaceUnsupported(error)) && moveInto(temp, target)) return WriteResult::ok;
-    DeleteFileW(temp.c_str());
-    return gone ? WriteResult::writeFailed : rewriteInPlace(target, data);
+    if (kept.giveTo(file) && moveOver(file, target)) return CloseHandle(file) ? WriteResult::ok : WriteResult::writeFailed;
+    discard(file);
+    return rewriteInPlace(target, data);
 }
 
 }  // namespace

@@ -82,6 +82,18 @@ if(REPRODUCIBLE)  # in another folder with a copy of the installed Ventrim
 endif()
 
 run(${env} "${CMAKE_COMMAND}" --build "${build}" ${config})
+if(TOOLCHAIN AND NOT EXIT)  # mingw-w64's programs import only DLLs that every Windows has
+  file(STRINGS "${build}/CMakeCache.txt" objdump REGEX "^CMAKE_OBJDUMP:")
+  string(REGEX REPLACE "^[^=]*=" "" objdump "${objdump}")
+  file(GLOB images "${bin}/*.exe")
+  foreach(image IN LISTS images)
+    run("${objdump}" -p "${image}")
+    string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${out}")
+    string(TOLOWER "${dlls}" dlls)
+    list(FILTER dlls EXCLUDE REGEX "^dll name: (kernel32|msvcrt)\\.dll$")
+    expect("${image} imports a DLL that Windows lacks: ${dlls}" NOT dlls)
+  endforeach()
+endif()
 if(TOOLCHAIN AND NOT WINE)  # built, not run
   return()
 endif()

@@ -1,0 +1,50 @@
+// How a new header takes an old one's place on Windows: by one rename that
+// replaces the old file, so that at every moment, a killed process's too, the
+// name holds a whole header, the old or the new. The rename does not carry
+// what the old file had, as ReplaceFileW would (which renames the old file
+// away first and so leaves a moment without one): that much is copied.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace ventrim::platform {
+
+// What the new header takes over from the old one: its creation time and its
+// access control list, the ACL's inheritance as it was.
+class KeptFromOld {
+public:
+    KeptFromOld() = default;
+    KeptFromOld(const KeptFromOld&) = delete;
+    KeptFromOld& operator=(const KeptFromOld&) = delete;
+    ~KeptFromOld() { LocalFree(descriptor_); }
+
+    // Reads them from the file at path, opened as a rename over it needs
+    // (deletion, shared with every other opener); false where that fails,
+    // GetLastError() telling why (another process holds it without sharing
+    // its deletion: ERROR_SHARING_VIOLATION).
+    bool read(const std::wstring& path);
+    // Gives them to the new file, open for writing with WRITE_DAC; false
+    // where it cannot (under Wine, an ACL other than the new file's own).
+    bool giveTo(HANDLE file) const;
+
+private:
+    FILETIME created_{};
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    PACL dacl_ = nullptr;
+    bool protected_ = false;
+};
+
+// Renames file (open with DELETE access) over target in one step. Where the
+// system can, with POSIX semantics: it also replaces a header that another
+// process holds open sharing its deletion. Through the handle, so that the
+// ACL the file was given since does not matter.
+bool moveOver(HANDLE file, const std::wstring& target);
+
+// Removes the file (open with DELETE access) and closes it, keeping
+// GetLastError(). (A folder that takes new files but refuses to remove them,
+// as Linux's append-only attribute under Wine, keeps it.)
+void discard(HANDLE file);
+
+}  // namespace ventrim::platform
