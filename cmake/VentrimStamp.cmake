@@ -74,8 +74,11 @@ function(_ventrim_rsp_arg_gnu arg var)
 endfunction()
 
 function(_ventrim_compile_args_gnu source object var)
-  set(${var} -pipe -c "${source}" -o "${object}" PARENT_SCOPE)
+  set(${var} -c "${source}" -o "${object}" PARENT_SCOPE)
 endfunction()
+set(_ventrim_force_gnu -include)
+
+set(_ventrim_force_msvc -FI)
 
 # cl's flags as the build's shell splits them: Windows keeps the backslashes
 # of C:\... paths.
@@ -164,6 +167,10 @@ function(_ventrim_args fn given count target header use target_var)
   endif()
   if(NOT TARGET "${target}")
     message(FATAL_ERROR "${fn}: no target named '${target}'")
+  endif()
+  if(NOT TARGET Ventrim::ventrim)
+    message(FATAL_ERROR "${fn}(${target}): Ventrim::ventrim is not seen in this directory. An imported "
+      "target is seen only in the directory that made it and below: call find_package(Ventrim) here or in a parent directory.")
   endif()
   get_target_property(aliased "${target}" ALIASED_TARGET)
   if(aliased)
@@ -254,10 +261,24 @@ function(ventrim_add_link_stamp)
   list(LENGTH stamps n)
   set_property(TARGET ${target} APPEND PROPERTY _VENTRIM_LINK_STAMPS "${source}")
   set(dir "${CMAKE_CURRENT_BINARY_DIR}/${target}_ventrim/${n}")
+  # A multi-config generator may link several configurations at once: each
+  # writes a header of its own, in a folder named after it beside <header>.
+  set(configs "")
+  get_property(multi GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
+  if(multi)
+    cmake_path(GET header FILENAME name)
+    set(header "${header_dir}/$<CONFIG>/${name}")
+    set(header_dir "${header_dir}/$<CONFIG>")
+    cmake_path(REPLACE_FILENAME header_arg "$<CONFIG>/${name}")
+    set(configs ${CMAKE_CONFIGURATION_TYPES})
+  endif()
   # The folders are made now: a process less in every link.
-  file(MAKE_DIRECTORY "${header_dir}")
   foreach(config IN LISTS CMAKE_CONFIGURATION_TYPES CMAKE_BUILD_TYPE ITEMS "")
     file(MAKE_DIRECTORY "${dir}/${config}")
+  endforeach()
+  foreach(config IN LISTS configs ITEMS "")
+    string(REPLACE "$<CONFIG>" "${config}" made "${header_dir}")
+    file(MAKE_DIRECTORY "${made}")
   endforeach()
   cmake_path(GET source STEM name)
   set(object "${dir}/$<CONFIG>/${name}${CMAKE_${lang}_OUTPUT_EXTENSION}")
@@ -275,11 +296,11 @@ function(ventrim_add_link_stamp)
   target_sources(${target} PRIVATE "${rsp}")
 
   separate_arguments(arg1 NATIVE_COMMAND "${CMAKE_${lang}_COMPILER_ARG1}")
+  set(launcher "$<TARGET_PROPERTY:${target},${lang}_COMPILER_LAUNCHER>")
   cmake_language(CALL _ventrim_compile_args_${family} "${source}" "${object}" compile_args)
   add_custom_command(TARGET ${target} PRE_LINK
     COMMAND Ventrim::ventrim "${header_arg}"
-    COMMAND "$<TARGET_PROPERTY:${target},${lang}_COMPILER_LAUNCHER>" "${CMAKE_${lang}_COMPILER}" ${arg1}
-            "@${rsp}" ${compile_args}
+    COMMAND "${launcher}" "${CMAKE_${lang}_COMPILER}" ${arg1} "@${rsp}" ${compile_args}
     WORKING_DIRECTORY "${CMAKE_BINARY_DIR}"
     COMMAND_EXPAND_LISTS
     VERBATIM)
@@ -290,41 +311,61 @@ function(ventrim_add_link_stamp)
   else()
     target_link_options(${target} PRIVATE "${object}")
   endif()
-  # An edited stamp source links the target again. Ninja does not honour
-  # LINK_DEPENDS for an archive: there a member made from the source's edit
-  # time (a declaration, nothing else) makes the archive depend on it.
+  # An edited stamp source, or a change of what its compile is given, links
+  # the target again. Ninja does not honour LINK_DEPENDS for an archive: there
+  # a member made from their edit times (a declaration, nothing else) makes
+  # the archive depend on them. Kept out of a unity batch, whose other
+  # sources would compile again with it.
+  set(edit "")
   if(type STREQUAL "STATIC_LIBRARY" AND CMAKE_GENERATOR MATCHES "Ninja")
     cmake_path(GET source EXTENSION LAST_ONLY ext)
-    set(edit "${dir}/edit${ext}")
+    set(edit "${dir}/$<CONFIG>/edit${ext}")
     file(CONFIGURE OUTPUT "${dir}/edit.in" CONTENT "extern int ventrim_stamp_edit_${n};\n")
     add_custom_command(OUTPUT "${edit}"
       COMMAND "${CMAKE_COMMAND}" -E copy "${dir}/edit.in" "${edit}"
       COMMAND "${CMAKE_COMMAND}" -E touch "${edit}"
-      DEPENDS "${source}"
+      DEPENDS "${source}" "${rsp}"
       VERBATIM)
     target_sources(${target} PRIVATE "${edit}")
-  else()
-    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${source}")
+    set_source_files_properties("${edit}" PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
   endif()
 
   # The settings are read at the end of the directory, where CMake reads them
-  # for the target's own sources.
+  # for the target's own sources, and under the policies the directory ends
+  # with, which CMake applies to them.
+  foreach(policy CMP0063 CMP0128)
+    cmake_language(EVAL CODE "cmake_language(DEFER CALL cmake_policy GET ${policy} _ventrim_${policy})")
+  endforeach()
   cmake_language(EVAL CODE "cmake_language(DEFER CALL _ventrim_link_stamp_settings [==[${target}]==] [==[${type}]==]
-    [==[${source}]==] [==[${header_dir}]==] [==[${lang}]==] [==[${family}]==] [==[${dir}]==])")
+    [==[${source}]==] [==[${header}]==] [==[${lang}]==] [==[${family}]==] [==[${dir}]==] [==[${launcher} ${CMAKE_${lang}_COMPILER} ${arg1}]==]
+    [==[${rsp}]==] [==[${edit}]==])")
 endfunction()
 
 # Writes, for file(GENERATE), the script that holds the target's settings for
 # the stamp's compile.
-function(_ventrim_link_stamp_settings target type source header_dir lang family dir)
+function(_ventrim_link_stamp_settings target type source header lang family dir compiler rsp edit)
+  set(fn "ventrim_add_link_stamp(${target})")
   foreach(property COMPILE_DEFINITIONS COMPILE_OPTIONS COMPILE_FLAGS INCLUDE_DIRECTORIES)
     get_source_file_property(value "${source}" ${property})
     if(value)
-      message(FATAL_ERROR "ventrim_add_link_stamp(${target}): ${source} has its own ${property}, "
+      message(FATAL_ERROR "${fn}: ${source} has its own ${property}, "
         "which its compile at link time does not carry. Set them on the target.")
     endif()
   endforeach()
+  get_source_file_property(generated "${source}" GENERATED)
+  if(NOT generated AND NOT EXISTS "${source}")
+    message(FATAL_ERROR "${fn}: the stamp's source ${source} does not exist.")
+  endif()
+  # Appended here, after whatever the project set: a LINK_DEPENDS set after
+  # the call would replace it.
+  if(NOT edit)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${source}" "${rsp}")
+  endif()
   set(t "${target}")
-  set(content "set(family ${family})\nset(type ${type})\nset(lang ${lang})\nset(config [==[$<CONFIG>]==])\n")
+  # The compiler is named here too, so that a change of it writes the
+  # response file again, which links the target again.
+  string(CONCAT content "# ${compiler}\nset(family ${family})\nset(type ${type})\nset(lang ${lang})\nset(config [==[$<CONFIG>]==])\n"
+    "set(cmp0063 ${_ventrim_CMP0063})\nset(cmp0128 ${_ventrim_CMP0128})\nset(header [==[${header}]==])\n")
   # What CMake knows when it configures: the flags and the compiler's options.
   string(APPEND content "set(flags [==[${CMAKE_${lang}_FLAGS}]==])\n")
   foreach(config IN LISTS CMAKE_CONFIGURATION_TYPES CMAKE_BUILD_TYPE)
@@ -345,7 +386,7 @@ function(_ventrim_link_stamp_settings target type source header_dir lang family 
     endif()
   endforeach()
   string(APPEND content "set(fixed [==[${fixed}]==])\n")
-  foreach(var PIC PIE VISIBILITY VISIBILITY_INLINES_HIDDEN)
+  foreach(var PIC PIE VISIBILITY VISIBILITY_INLINES_HIDDEN WARNING_AS_ERROR)
     string(APPEND content "set(option_${var} [==[${CMAKE_${lang}_COMPILE_OPTIONS_${var}}]==])\n")
   endforeach()
   if(COMMAND _ventrim_settings_${family})
@@ -361,37 +402,56 @@ function(_ventrim_link_stamp_settings target type source header_dir lang family 
         "set(features_${std} [==[${CMAKE_${lang}${std}_COMPILE_FEATURES}]==])\n")
     endif()
   endforeach()
-  # What the target and its usage requirements give, evaluated for <lang>.
+  # What the target and its usage requirements give, evaluated for <lang>:
+  # the export symbol of a shared or module library or of an executable
+  # with exports, unless DEFINE_SYMBOL is set empty.
+  get_target_property(exports ${t} ENABLE_EXPORTS)
   set(define_symbol "")
-  if(type MATCHES "SHARED|MODULE")
-    set(define_symbol "$<IF:$<BOOL:$<TARGET_PROPERTY:${t},DEFINE_SYMBOL>>,$<TARGET_PROPERTY:${t},DEFINE_SYMBOL>,$<MAKE_C_IDENTIFIER:${t}_EXPORTS>>")
+  if(type MATCHES "SHARED|MODULE" OR (type STREQUAL "EXECUTABLE" AND exports))
+    string(MAKE_C_IDENTIFIER "${t}_EXPORTS" define_symbol)
+    get_property(custom TARGET ${t} PROPERTY DEFINE_SYMBOL SET)
+    if(custom)
+      get_target_property(define_symbol ${t} DEFINE_SYMBOL)
+    endif()
   endif()
-  # A multi-config generator names the configuration to every compile.
+  # A multi-config generator names the configuration to every compile, after
+  # the other definitions.
+  set(intdir "")
   get_property(multi GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
   if(multi)
-    string(APPEND define_symbol ";CMAKE_INTDIR=\"$<CONFIG>\"")
+    set(intdir "-DCMAKE_INTDIR=\"$<CONFIG>\"")
   endif()
-  string(APPEND content "set(header_dir [==[${header_dir}]==])\n"
-    "set(definitions [==[${define_symbol};$<TARGET_PROPERTY:${t},COMPILE_DEFINITIONS>]==])\n"
-    "set(includes [==[$<TARGET_PROPERTY:${t},INCLUDE_DIRECTORIES>]==])\n"
+  # Folders CMake adds itself: the current ones first where asked, the
+  # language's standard ones last as system folders; those the compiler
+  # searches anyway are left out.
+  set(current "")
+  if(CMAKE_INCLUDE_CURRENT_DIR)
+    set(current "${CMAKE_CURRENT_BINARY_DIR};${CMAKE_CURRENT_SOURCE_DIR}")
+  endif()
+  string(APPEND content "set(definitions [==[${define_symbol};$<TARGET_PROPERTY:${t},COMPILE_DEFINITIONS>]==])\n"
+    "set(intdir [==[${intdir}]==])\n"
+    "set(includes [==[${current};$<TARGET_PROPERTY:${t},INCLUDE_DIRECTORIES>]==])\n"
+    "set(standard_includes [==[${CMAKE_${lang}_STANDARD_INCLUDE_DIRECTORIES}]==])\n"
+    "set(system_flag [==[${CMAKE_INCLUDE_SYSTEM_FLAG_${lang}}]==])\n"
+    "set(implicit [==[${CMAKE_${lang}_IMPLICIT_INCLUDE_DIRECTORIES}]==])\n"
     "set(options [==[$<TARGET_PROPERTY:${t},COMPILE_OPTIONS>]==])\n"
     "set(compile_flags [==[$<TARGET_PROPERTY:${t},COMPILE_FLAGS>]==])\n"
     "set(features [==[$<TARGET_PROPERTY:${t},COMPILE_FEATURES>]==])\n"
     "set(standard [==[$<TARGET_PROPERTY:${t},${lang}_STANDARD>]==])\n"
+    "set(standard_required [==[$<TARGET_PROPERTY:${t},${lang}_STANDARD_REQUIRED>]==])\n"
     "set(extensions [==[$<TARGET_PROPERTY:${t},${lang}_EXTENSIONS>]==])\n"
     "set(pic [==[$<TARGET_PROPERTY:${t},POSITION_INDEPENDENT_CODE>]==])\n"
     "set(visibility [==[$<TARGET_PROPERTY:${t},${lang}_VISIBILITY_PRESET>]==])\n"
-    "set(inlines_hidden [==[$<TARGET_PROPERTY:${t},VISIBILITY_INLINES_HIDDEN>]==])\n")
+    "set(inlines_hidden [==[$<TARGET_PROPERTY:${t},VISIBILITY_INLINES_HIDDEN>]==])\n"
+    "set(warning_as_error [==[$<TARGET_PROPERTY:${t},COMPILE_WARNING_AS_ERROR>]==])\n")
   file(GENERATE OUTPUT "${dir}/$<CONFIG>/settings-$<COMPILE_LANGUAGE>.cmake" CONTENT "${content}" TARGET ${target})
 endfunction()
 
-# At build time (cmake -P this file): the settings as a response file, in the
-# order CMake gives them: definitions, include folders, then the flags.
-function(_ventrim_write_rsp)
-  include("${VENTRIM_SETTINGS}")
-  # The language standard: the target's, raised to what its compile features
-  # need; none where the compiler's default serves. Levels are compared by
-  # their place in the list (98 comes before 11).
+# The language standard's option, as CMake chooses it: the target's standard,
+# raised to what its compile features need; none where the compiler's default
+# serves (under policy CMP0128, only where its extensions are the ones asked
+# for too). Levels are compared by their place in the list (98 before 11).
+function(_ventrim_standard_option var)
   list(FIND standards "${standard}" wanted)
   list(FIND standards "${standard_default}" default)
   set(needed -1)
@@ -404,31 +464,43 @@ function(_ventrim_write_rsp)
       endif()
     endforeach()
   endforeach()
-  if(wanted LESS 0 AND needed LESS_EQUAL default)
-    set(needed -1)
-  endif()
-  if(needed GREATER wanted)
+  if(needed GREATER wanted AND (wanted GREATER_EQUAL 0 OR needed GREATER default))
     set(wanted ${needed})
   endif()
   if(extensions STREQUAL "")
     set(extensions ON)
-    if(NOT extensions_default STREQUAL "")
+    if(cmp0128 STREQUAL "NEW" AND NOT extensions_default STREQUAL "")
       set(extensions "${extensions_default}")
     endif()
   endif()
-  if(wanted LESS 0 AND NOT extensions_default STREQUAL "")
-    if((extensions AND NOT extensions_default) OR (extensions_default AND NOT extensions))
-      set(wanted ${default})
-    endif()
+  set(new OFF)
+  if(cmp0128 STREQUAL "NEW" AND ((extensions AND extensions_default) OR NOT (extensions OR extensions_default)))
+    set(new ON)  # and the extensions asked for are the default's
   endif()
-  set(standard_option "")
-  if(wanted GREATER_EQUAL 0)
+  set(level "")
+  if(default LESS 0 OR (wanted LESS 0 AND (new OR NOT cmp0128 STREQUAL "NEW")))
+  elseif(wanted LESS 0)
+    set(level "${standard_default}")
+  elseif(NOT (new AND wanted EQUAL default) OR standard_required)
     list(GET standards ${wanted} level)
-    set(standard_option "${std_${level}}")
-    if(extensions)
-      set(standard_option "${ext_${level}}")
-    endif()
   endif()
+  set(option "")
+  if(NOT level STREQUAL "" AND extensions)
+    set(option "${ext_${level}}")
+  elseif(NOT level STREQUAL "")
+    set(option "${std_${level}}")
+  endif()
+  set(${var} "${option}" PARENT_SCOPE)
+endfunction()
+
+# At build time (cmake -P this file): the settings as a response file, in the
+# order CMake gives them: definitions (sorted, repeats dropped, as CMake
+# does), include folders, then the flags; the stamp's header folder ahead of
+# the include folders, and the fresh header forced in first, so that no
+# other copy of it beside the source or on the include path counts.
+function(_ventrim_write_rsp)
+  include("${VENTRIM_SETTINGS}")
+  _ventrim_standard_option(standard_option)
   if(type MATCHES "SHARED|MODULE" AND pic STREQUAL "")
     set(pic ON)
   endif()
@@ -439,27 +511,36 @@ function(_ventrim_write_rsp)
   if(COMMAND _ventrim_flags_${family})
     cmake_language(CALL _ventrim_flags_${family} flags)
   endif()
-  set(args "")
-  foreach(definition IN LISTS definitions)
-    if(NOT definition STREQUAL "")
-      list(APPEND args "-D${definition}")
+  set(args ${fixed})
+  list(REMOVE_ITEM definitions "")
+  list(REMOVE_DUPLICATES definitions)
+  list(SORT definitions)
+  list(TRANSFORM definitions PREPEND "-D")
+  cmake_path(GET header PARENT_PATH header_dir)
+  list(APPEND args ${definitions} ${intdir} "-I${header_dir}" ${_ventrim_force_${family}} "${header}")
+  list(REMOVE_ITEM includes "" ${implicit})
+  list(REMOVE_DUPLICATES includes)
+  list(TRANSFORM includes PREPEND "-I")
+  separate_arguments(system_flag ${split} "${system_flag}")
+  foreach(include IN LISTS standard_includes)
+    if(system_flag)
+      list(APPEND includes ${system_flag} "${include}")
+    else()
+      list(APPEND includes "-I${include}")
     endif()
   endforeach()
-  list(APPEND args "-I${header_dir}")
-  list(REMOVE_DUPLICATES includes)
-  foreach(include IN LISTS includes)
-    list(APPEND args "-I${include}")
-  endforeach()
-  list(APPEND args ${flags} ${fixed} ${standard_option})
+  list(APPEND args ${includes})
+  list(APPEND args ${flags})
   if(pic AND type STREQUAL "EXECUTABLE")
     list(APPEND args ${option_PIE})
   elseif(pic)
     list(APPEND args ${option_PIC})
   endif()
-  if(visibility AND option_VISIBILITY)
+  if(NOT type MATCHES "SHARED|MODULE" AND NOT cmp0063 STREQUAL "NEW")
+  elseif(visibility AND option_VISIBILITY)
     list(APPEND args "${option_VISIBILITY}${visibility}")
   endif()
-  if(inlines_hidden AND lang STREQUAL "CXX")
+  if(inlines_hidden AND lang STREQUAL "CXX" AND (type MATCHES "SHARED|MODULE" OR cmp0063 STREQUAL "NEW"))
     list(APPEND args ${option_VISIBILITY_INLINES_HIDDEN})
   endif()
   list(APPEND args ${compile_flags})
@@ -475,6 +556,10 @@ function(_ventrim_write_rsp)
       list(APPEND args "${option}")
     endif()
   endforeach()
+  list(APPEND args ${standard_option})
+  if(warning_as_error)
+    list(APPEND args ${option_WARNING_AS_ERROR})
+  endif()
   set(text "")
   foreach(arg IN LISTS args)
     cmake_language(CALL _ventrim_rsp_arg_${family} "${arg}" arg)
