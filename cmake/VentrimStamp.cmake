@@ -333,9 +333,22 @@ function(ventrim_add_link_stamp)
   # The settings are read at the end of the directory, where CMake reads them
   # for the target's own sources, and under the policies the directory ends
   # with, which CMake applies to them.
-  foreach(policy CMP0063 CMP0128)
-    cmake_language(EVAL CODE "cmake_language(DEFER CALL cmake_policy GET ${policy} _ventrim_${policy})")
-  endforeach()
+  # (A command of CMake's own, called from there, runs under them: it reads
+  # the policies, and the flags add_definitions() gave, which only the
+  # DEFINITIONS property of old shows, without its deprecation warning.)
+  cmake_language(DEFER CALL cmake_language EVAL CODE [[
+    cmake_policy(GET CMP0063 _ventrim_CMP0063)
+    cmake_policy(GET CMP0128 _ventrim_CMP0128)
+    set(_ventrim_warn "${CMAKE_WARN_DEPRECATED}")
+    set(CMAKE_WARN_DEPRECATED OFF)
+    cmake_policy(PUSH)
+    cmake_policy(SET CMP0059 OLD)
+    get_directory_property(_ventrim_definitions DEFINITIONS)
+    cmake_policy(POP)
+    set(CMAKE_WARN_DEPRECATED "${_ventrim_warn}")
+    if(_ventrim_warn STREQUAL "")
+      unset(CMAKE_WARN_DEPRECATED)
+    endif()]])
   cmake_language(EVAL CODE "cmake_language(DEFER CALL _ventrim_link_stamp_settings [==[${target}]==] [==[${type}]==]
     [==[${source}]==] [==[${header}]==] [==[${lang}]==] [==[${family}]==] [==[${dir}]==] [==[${launcher} ${CMAKE_${lang}_COMPILER} ${arg1}]==]
     [==[${rsp}]==] [==[${edit}]==])")
@@ -368,6 +381,12 @@ function(_ventrim_link_stamp_settings target type source header lang family dir 
     "set(cmp0063 ${_ventrim_CMP0063})\nset(cmp0128 ${_ventrim_CMP0128})\nset(header [==[${header}]==])\n")
   # What CMake knows when it configures: the flags and the compiler's options.
   string(APPEND content "set(flags [==[${CMAKE_${lang}_FLAGS}]==])\n")
+  # The flags given to add_definitions() that are no definitions, which CMake
+  # passes on as they are.
+  string(REGEX MATCHALL "[^ ]+" old_flags "${_ventrim_definitions}")
+  list(FILTER old_flags EXCLUDE REGEX "^[-/]D[A-Za-z_][A-Za-z0-9_]*(=.*)?$")
+  string(JOIN " " old_flags ${old_flags})
+  string(APPEND content "set(old_flags [==[${old_flags}]==])\n")
   foreach(config IN LISTS CMAKE_CONFIGURATION_TYPES CMAKE_BUILD_TYPE)
     string(TOUPPER "${config}" config)
     string(APPEND content "set(flags_${config} [==[${CMAKE_${lang}_FLAGS_${config}}]==])\n")
@@ -407,7 +426,9 @@ function(_ventrim_link_stamp_settings target type source header lang family dir 
   # with exports, unless DEFINE_SYMBOL is set empty.
   get_target_property(exports ${t} ENABLE_EXPORTS)
   set(define_symbol "")
+  set(exporting OFF)
   if(type MATCHES "SHARED|MODULE" OR (type STREQUAL "EXECUTABLE" AND exports))
+    set(exporting ON)
     string(MAKE_C_IDENTIFIER "${t}_EXPORTS" define_symbol)
     get_property(custom TARGET ${t} PROPERTY DEFINE_SYMBOL SET)
     if(custom)
@@ -429,7 +450,7 @@ function(_ventrim_link_stamp_settings target type source header lang family dir 
     set(current "${CMAKE_CURRENT_BINARY_DIR};${CMAKE_CURRENT_SOURCE_DIR}")
   endif()
   string(APPEND content "set(definitions [==[${define_symbol};$<TARGET_PROPERTY:${t},COMPILE_DEFINITIONS>]==])\n"
-    "set(intdir [==[${intdir}]==])\n"
+    "set(intdir [==[${intdir}]==])\nset(exporting ${exporting})\n"
     "set(includes [==[${current};$<TARGET_PROPERTY:${t},INCLUDE_DIRECTORIES>]==])\n"
     "set(standard_includes [==[${CMAKE_${lang}_STANDARD_INCLUDE_DIRECTORIES}]==])\n"
     "set(system_flag [==[${CMAKE_INCLUDE_SYSTEM_FLAG_${lang}}]==])\n"
@@ -536,14 +557,17 @@ function(_ventrim_write_rsp)
   elseif(pic)
     list(APPEND args ${option_PIC})
   endif()
-  if(NOT type MATCHES "SHARED|MODULE" AND NOT cmp0063 STREQUAL "NEW")
-  elseif(visibility AND option_VISIBILITY)
-    list(APPEND args "${option_VISIBILITY}${visibility}")
+  # Before policy CMP0063 only what exports symbols has a visibility.
+  if(exporting OR cmp0063 STREQUAL "NEW")
+    if(visibility AND option_VISIBILITY)
+      list(APPEND args "${option_VISIBILITY}${visibility}")
+    endif()
+    if(inlines_hidden AND lang STREQUAL "CXX")
+      list(APPEND args ${option_VISIBILITY_INLINES_HIDDEN})
+    endif()
   endif()
-  if(inlines_hidden AND lang STREQUAL "CXX" AND (type MATCHES "SHARED|MODULE" OR cmp0063 STREQUAL "NEW"))
-    list(APPEND args ${option_VISIBILITY_INLINES_HIDDEN})
-  endif()
-  list(APPEND args ${compile_flags})
+  separate_arguments(old_flags ${split} "${old_flags}")
+  list(APPEND args ${old_flags} ${compile_flags})
   # Options as CMake passes them: repeats dropped, a SHELL: group split as
   # CMake splits it, by a POSIX shell's rules on every platform.
   set(seen "")
