@@ -446,12 +446,17 @@ function(_ventrim_link_stamp_settings target type source header lang family dir 
   # language's standard ones last as system folders; those the compiler
   # searches anyway are left out.
   set(current "")
+  set(before "")
+  if(CMAKE_INCLUDE_DIRECTORIES_PROJECT_BEFORE)  # those of the project first
+    set(before "${CMAKE_SOURCE_DIR};${CMAKE_BINARY_DIR}")
+  endif()
   if(CMAKE_INCLUDE_CURRENT_DIR)
     set(current "${CMAKE_CURRENT_BINARY_DIR};${CMAKE_CURRENT_SOURCE_DIR}")
   endif()
   string(APPEND content "set(definitions [==[${define_symbol};$<TARGET_PROPERTY:${t},COMPILE_DEFINITIONS>]==])\n"
     "set(intdir [==[${intdir}]==])\nset(exporting ${exporting})\n"
     "set(includes [==[${current};$<TARGET_PROPERTY:${t},INCLUDE_DIRECTORIES>]==])\n"
+    "set(before [==[${before}]==])\n"
     "set(standard_includes [==[${CMAKE_${lang}_STANDARD_INCLUDE_DIRECTORIES}]==])\n"
     "set(system_flag [==[${CMAKE_INCLUDE_SYSTEM_FLAG_${lang}}]==])\n"
     "set(implicit [==[${CMAKE_${lang}_IMPLICIT_INCLUDE_DIRECTORIES}]==])\n"
@@ -539,6 +544,17 @@ function(_ventrim_write_rsp)
   list(TRANSFORM definitions PREPEND "-D")
   cmake_path(GET header PARENT_PATH header_dir)
   list(APPEND args ${definitions} ${intdir} "-I${header_dir}" ${_ventrim_force_${family}} "${header}")
+  set(project "")
+  foreach(include IN LISTS includes)
+    foreach(top IN LISTS before)
+      cmake_path(IS_PREFIX top "${include}" NORMALIZE inside)
+      if(inside)
+        list(APPEND project "${include}")
+        break()
+      endif()
+    endforeach()
+  endforeach()
+  list(PREPEND includes ${project})
   list(REMOVE_ITEM includes "" ${implicit})
   list(REMOVE_DUPLICATES includes)
   list(TRANSFORM includes PREPEND "-I")

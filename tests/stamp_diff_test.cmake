@@ -198,4 +198,4 @@ if(failures)
   string(REPLACE ";" " " failures "${failures}")
   message(FATAL_ERROR "${failures}")
 endif()
-#KEEP
+file(REMOVE_RECURSE "${WORK_DIR}")
