@@ -13,6 +13,9 @@ function(draw var)  # one of ARGN
   set(${var} "${value}" PARENT_SCOPE)
 endfunction()
 set(launcher /usr/bin/env VENTRIM_LAUNCHED=1)
+if(NOT GENERATORS)
+  set(GENERATORS "Ninja" "Unix Makefiles" "Ninja Multi-Config")
+endif()
 # Each group gives one line of a project (@ the target, @L the stamp's language);
 # in its order: before the target, the target, its settings, the call, after it.
 set(groups policy pre_vars kind dep includes defs options flags std pic vis exports werror call late)
@@ -58,7 +61,7 @@ endif()
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(setups "")
 foreach(i RANGE 1 ${COUNT})
-  draw(generator "Ninja" "Unix Makefiles" "Ninja Multi-Config")
+  draw(generator ${GENERATORS})
   draw(compiler ${compilers})
   draw(type "" Debug Release)
   draw(lang C CXX)
