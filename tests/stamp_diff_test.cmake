@@ -16,11 +16,11 @@ if(NOT GENERATORS)
   set(GENERATORS "Ninja" "Unix Makefiles" "Ninja Multi-Config")
 endif()
 # A line of each group in this order (@ the target, @P its properties, @L the stamp's language).
-set(groups policy pre kind dep includes defs options flags std pic vis exports werror call late)
+set(groups policy pre kind dep includes defs options std pic vis exports call late)
 set(policy 3.0 3.10 3.20 3.22 3.25)
-set(pre "" [[set(CMAKE_C_FLAGS "-fpack-struct ${CMAKE_C_FLAGS}")]] [[set(CMAKE_INCLUDE_CURRENT_DIR ON)]] [[set(CMAKE_C_EXTENSIONS OFF)]]
-  [[set(CMAKE_C_STANDARD_INCLUDE_DIRECTORIES /opt/std)]] [[set(CMAKE_POSITION_INDEPENDENT_CODE ON)]] [[set(CMAKE_CXX_FLAGS_RELEASE "-O2")]]
-  [[set(CMAKE_CXX_VISIBILITY_PRESET hidden)]] [[add_definitions(-DOLD=1 -Wshadow -DOLD=1)]] [[set(CMAKE_INCLUDE_DIRECTORIES_PROJECT_BEFORE ON)]])
+set(pre "" [[set(CMAKE_C_FLAGS "-fpack-struct ${CMAKE_C_FLAGS}")]] [[set(CMAKE_INCLUDE_CURRENT_DIR ON)]] [[set(CMAKE_C_EXTENSIONS OFF)]] [[set(CMAKE_CXX_FLAGS_RELEASE "-O2")]]
+  [[set(CMAKE_C_STANDARD_INCLUDE_DIRECTORIES /opt/std)]] [[set(CMAKE_POSITION_INDEPENDENT_CODE ON)]] [[set(CMAKE_CXX_VISIBILITY_PRESET hidden)]]
+  [[add_definitions(-DOLD=1 -Wshadow -DOLD=1)]] [[set(CMAKE_INCLUDE_DIRECTORIES_PROJECT_BEFORE ON)]])
 set(kind "add_executable(@ probe.@x main.@y)" "add_library(@ STATIC probe.@x main.@y)" "add_library(@ SHARED probe.@x main.@y)"
   "add_library(@ MODULE probe.@x main.@y)" "add_library(@_o OBJECT main.@y)\nadd_library(@ SHARED probe.@x $<TARGET_OBJECTS:@_o>)")
 set(dep "" [[add_library(@_dep INTERFACE)
@@ -36,15 +36,14 @@ target_link_libraries(@ PUBLIC @_imp)]])
 set(defs "" [[target_compile_definitions(@ PRIVATE "MSG=\"a b\"" LEVEL=2 A A $<$<C_COMPILER_ID:GNU>:GNU_C>)]]
   [[target_compile_definitions(@ PUBLIC Z=1 $<$<COMPILE_LANGUAGE:CXX>:ONLY_CXX>)]])
 set(options "" [[target_compile_options(@ PRIVATE -Wall -Wall "SHELL:-include ${CMAKE_CURRENT_SOURCE_DIR}/pre.h" $<$<CONFIG:Release>:-O3>)]]
-  [[target_compile_options(@ PRIVATE $<$<COMPILE_LANGUAGE:C>:-std=gnu99> $<$<COMPILE_LANGUAGE:CXX>:-std=gnu++11>)]] [[@P @L_COMPILER_LAUNCHER "${launcher}")]])
-set(flags "" [[@P COMPILE_FLAGS "-DCF=1 -Wextra")]])
+  [[target_compile_options(@ PRIVATE $<$<COMPILE_LANGUAGE:C>:-std=gnu99> $<$<COMPILE_LANGUAGE:CXX>:-std=gnu++11>)]] [[@P @L_COMPILER_LAUNCHER "${launcher}")]]
+  [[@P COMPILE_FLAGS "-DCF=1 -Wextra" COMPILE_WARNING_AS_ERROR ON)]])
 set(std "" "@P C_STANDARD 17 CXX_STANDARD 17)" "@P C_STANDARD 90 CXX_STANDARD 98)" "@P CXX_STANDARD 23 C_STANDARD 23)"
-  "@P C_STANDARD 11 C_EXTENSIONS OFF CXX_STANDARD 14 CXX_EXTENSIONS ON)" "@P CXX_STANDARD 11 CXX_STANDARD_REQUIRED ON C_STANDARD 99 C_STANDARD_REQUIRED ON)"
+  "@P C_STANDARD 11 C_EXTENSIONS OFF CXX_STANDARD 14 CXX_EXTENSIONS ON)" "@P CXX_STANDARD 17 CXX_STANDARD_REQUIRED ON C_STANDARD 99 C_STANDARD_REQUIRED ON)"
   "@P C_EXTENSIONS OFF CXX_EXTENSIONS OFF)" "target_compile_features(@ PUBLIC c_restrict cxx_constexpr)" "target_compile_features(@ PRIVATE c_std_11 cxx_std_20)")
-set(pic "" "@P POSITION_INDEPENDENT_CODE ON)" "@P POSITION_INDEPENDENT_CODE OFF)")
+set(pic "" "@P POSITION_INDEPENDENT_CODE ON)" "@P POSITION_INDEPENDENT_CODE OFF)" "@P COMPILE_WARNING_AS_ERROR ON)")
 set(vis "" "@P C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET protected VISIBILITY_INLINES_HIDDEN ON)")
 set(exports "" "@P ENABLE_EXPORTS ON)" "@P ENABLE_EXPORTS ON DEFINE_SYMBOL X_API)" [[@P DEFINE_SYMBOL "")]] "@P DEFINE_SYMBOL MY_BUILD)")
-set(werror "" "@P COMPILE_WARNING_AS_ERROR ON)")
 set(call "ventrim_add_link_stamp(@ stamp.@x h/build_stamp.h)")
 set(late "" [[string(APPEND CMAKE_@L_FLAGS " -DLATE")]] [[set(CMAKE_@L_FLAGS_DEBUG "-g3 '-DQ=a b'")]] [[@P LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/pre.h)]])
 
@@ -87,10 +86,8 @@ foreach(i RANGE 1 ${COUNT})
 endforeach()
 list(REMOVE_DUPLICATES keys)
 foreach(key IN LISTS keys)
-  list(GET setup_${key} 0 generator)
-  list(GET setup_${key} 1 cc)
-  list(GET setup_${key} 2 cxx)
-  list(GET setup_${key} 3 type)
+  set(setup "${setup_${key}}")
+  list(POP_FRONT setup generator cc cxx type)
   file(READ "${WORK_DIR}/${key}/src/CMakeLists.txt" subdirs)
   file(WRITE "${WORK_DIR}/${key}/src/CMakeLists.txt" "cmake_minimum_required(VERSION 3.20)\nproject(Diff C CXX)\n"
     "add_executable(Ventrim::ventrim IMPORTED GLOBAL)\nset_target_properties(Ventrim::ventrim PROPERTIES IMPORTED_LOCATION /bin/true)\n"
@@ -108,18 +105,14 @@ set(failures "")
 foreach(i RANGE 1 ${COUNT})
   list(POP_FRONT case_${i} key lang x)
   set(build "${WORK_DIR}/${key}/build")
-  file(GLOB_RECURSE files "${build}/*.ninja" "${build}/build.make")
-  set(build_files "")
-  foreach(file IN LISTS files)
-    file(READ "${file}" text)
-    string(APPEND build_files "${text}")
-  endforeach()
+  file(GLOB_RECURSE files "${build}/*.ninja" "${build}/c${i}/build.make")
+  execute_process(COMMAND cat ${files} OUTPUT_VARIABLE build_files)
   file(READ "${build}/compile_commands.json" commands)
   string(JSON n LENGTH "${commands}")
   math(EXPR n "${n} - 1")
   list(GET setup_${key} 3 configs)
   set(configs "${configs}:")  # each configuration and the folder of its objects
-  if(setup_${key} MATCHES "Multi")
+  if(setup_${key} MATCHES "^Ninja Multi")
     set(configs Debug:/Debug Release:/Release)
   endif()
   foreach(pair IN LISTS configs)
@@ -151,7 +144,7 @@ foreach(i RANGE 1 ${COUNT})
     string(REGEX MATCH "-I[^;]*/h(/${config})?;-include;[^;]*/h(/${config})?/build_stamp.h;" header "${stamp}")
     string(REPLACE "${header}" "" stamp "${stamp}")
     string(REGEX MATCHALL "-isystem;[^;]*/sys;" system "${cmake}")
-    foreach(dir IN LISTS system)
+    foreach(dir IN LISTS system)  # its own items too, which match nothing
       string(REPLACE "-isystem;${dir};" "" cmake "${cmake}")
       string(REPLACE "-I${dir};" "" stamp "${stamp}")
     endforeach()
