@@ -3,13 +3,13 @@
 # prints the stamp, built without a stamp, with ventrim_add_stamp_header and
 # with ventrim_add_link_stamp, by Ninja and by Make. Measured: a build with
 # nothing changed (no-op) and a build after one file changed, median wall time
-# of each against the project without a stamp. Needs cmake, ninja, make and a
-# C compiler.
+# of each against the project without a stamp. Needs cmake, ninja, make, a C
+# compiler (cc), a C++ compiler and python3.
 #   bench/build.sh [runs]        (default 15 builds a case)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-15}
-for tool in cmake ninja make cc python3; do
+for tool in cmake ninja make cc c++ python3; do
   command -v "$tool" >/dev/null || { echo "bench: needs $tool" >&2; exit 1; }
 done
 work=$(mktemp -d)
@@ -100,11 +100,11 @@ import sys
 rows = [r.split("|") for r in sys.argv[1:]]
 base = {g: (int(n), int(c)) for g, s, n, c in rows if s == "none"}
 names = {"none": "no stamp", "header": "ventrim_add_stamp_header", "link": "ventrim_add_link_stamp"}
-print("| generator | stamp | no-op build | vs no stamp | one file changed | vs no stamp |")
+print("| generator | stamp | no-op build vs no stamp | one file changed vs no stamp | no-op build | one file changed |")
 print("|---|---|---|---|---|---|")
 for g, s, n, c in rows:
     n, c = int(n), int(c)
-    print(f"| {g} | {names[s]} | {n / 1000:.1f} ms | {n / base[g][0]:.2f}x | {c / 1000:.1f} ms | {c / base[g][1]:.2f}x |")
+    print(f"| {g} | {names[s]} | {n / base[g][0]:.2f}x | {c / base[g][1]:.2f}x | {n / 1000:.1f} ms | {c / 1000:.1f} ms |")
 PY
 echo
 echo "Machine: $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1), $(uname -sr); median of $runs builds."

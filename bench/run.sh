@@ -4,7 +4,13 @@
 # recipes for the same stamp. Needs cmake, a C++ compiler, valgrind, python3
 # and GNU time.
 #   bench/run.sh [runs]        (default 500 runs a command)
+# Every command runs in one fixed, minimal environment: the loader and the C
+# library scan the environment at start-up, so its size moves the counts.
 set -euo pipefail
+if [ "${1:-}" != --fixed-environment ]; then
+  exec env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/nonexistent USER="$(id -un)" LC_ALL=C bash "$0" --fixed-environment "$@"
+fi
+shift
 cd "$(dirname "$0")/.."
 runs=${1:-500}
 for tool in cmake valgrind python3 /usr/bin/time; do
@@ -19,7 +25,6 @@ cmake --build "$build" --parallel >/dev/null
 # The binary as installed, which is the one the Debian package ships.
 cmake --install "$build" --prefix "$work/usr" >/dev/null
 ventrim=$work/usr/bin/ventrim
-export USER=${USER:-$(id -un)}
 
 # Instructions in user space, counted by callgrind: the same for the same
 # binary and inputs however busy the machine is.
@@ -67,13 +72,15 @@ for group, times in ((slice(0, 2), runs), (slice(2, None), max(runs // 10, 1))):
             cpu.append(usage.ru_utime + usage.ru_stime)
 medians = [tuple(statistics.median(s) for s in sample) for sample in samples]
 true_wall, true_cpu = medians[0]
-print("| command | median time | vs /bin/true | median CPU time | vs /bin/true | peak memory |")
+# Ratios first: they carry to another machine, the times do not.
+print("| command | time vs /bin/true | CPU time vs /bin/true | median time | median CPU time | peak memory |")
 print("|---|---|---|---|---|---|")
 for name, (wall, cpu), peak in zip(names, medians, peaks):
-    print(f"| {name} | {wall * 1e3:.2f} ms | {wall / true_wall:.2f}x | {cpu * 1e3:.2f} ms | {cpu / true_cpu:.2f}x | {peak} KiB |")
+    print(f"| {name} | {wall / true_wall:.2f}x | {cpu / true_cpu:.2f}x | {wall * 1e3:.2f} ms | {cpu * 1e3:.2f} ms | {peak} KiB |")
 print()
 print(f"Instructions per run (callgrind): ventrim {ins_ventrim:,}, /bin/true {ins_true:,}, "
       f"ratio {ins_ventrim / ins_true:.2f}.")
 PY
 echo
-echo "Machine: $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1), $(uname -sr)."
+echo "Machine: $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1), $(uname -sr)," \
+  "glibc $(getconf GNU_LIBC_VERSION | cut -d' ' -f2), $(c++ --version | head -n 1); environment: $(env | sort | tr '\n' ' ')"

@@ -1,5 +1,5 @@
 # Cross-build for 64-bit x86 Windows with clang-cl, the compiler that takes
-# cl's options, and LLVM's linker and librarian: cmake --toolchain cmake/clang-cl-x86_64.cmake
+# cl's options, and LLVM's linker and librarian: cmake -DCMAKE_TOOLCHAIN_FILE=cmake/clang-cl-x86_64.cmake
 # With no MSVC runtime or Windows SDK on the machine, programs built with it
 # use no C runtime: their entry is mainCRTStartup (a DLL has none), and
 # mingw-w64's kernel32 import library is the one library they link.

@@ -1,5 +1,5 @@
 # Cross-build for 32-bit x86 Windows with Debian's mingw-w64:
-#   cmake -S . -B build-win32 --toolchain cmake/mingw-i686.cmake
+#   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 # mingw-x86_64.cmake sets VENTRIM_MINGW_ARCH first, for 64-bit Windows.
 if(NOT VENTRIM_MINGW_ARCH)
   set(VENTRIM_MINGW_ARCH i686)

@@ -2,15 +2,18 @@
 //
 // Exit status: 0 once the header is written completely (or for --help and
 // --version), 1 when it cannot be opened or written, 2 when the command line
-// does not hold exactly one path or SOURCE_DATE_EPOCH is not a time.
+// does not hold exactly one path (after --revision=DIR, if given) or
+// SOURCE_DATE_EPOCH is not a time. A revision that cannot be read is no error.
 // Standard output is a report: when it cannot be written (a closed pipe, a
 // size limit) the header is written all the same and the status is its own.
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
 #include "build_stamp.h"
 #include "platform.h"
+#include "revision.h"
 #include "stamp_header.h"
 
 namespace {
@@ -19,14 +22,19 @@ constexpr int kExitOk = 0;
 constexpr int kExitFileError = 1;
 constexpr int kExitUsage = 2;
 
+// The usage line is the one a wrong command line prints.
 constexpr char kHelp[] =
-    "Usage: ventrim HEADER\n"
-    "Writes HEADER, a C header that defines this build's stamp: CODE_GUID,\n"
+    "Ventrim <headerFileName>\n"
+    "Writes headerFileName, a C header that defines this build's stamp: CODE_GUID,\n"
     "COMPILE_TIME_DATE_STR, COMPILE_TIME_DATE_INT and USER_NAME.\n"
     "  --help     print this text\n"
     "  --version  print the version\n"
-    "With SOURCE_DATE_EPOCH set, the header depends only on its value and HEADER.\n"
-    "Exit status: 0 written, 1 HEADER cannot be opened or written, 2 usage.\n";
+    "  --revision=DIR  (before headerFileName) also write the git commit checked\n"
+    "                  out in DIR's work tree, and whether tracked files differ\n"
+    "With SOURCE_DATE_EPOCH set, the header depends only on its value, the path\n"
+    "and (with --revision) the work tree.\n"
+    "Exit status: 0 written; 1 it cannot be opened or written (the cause goes to\n"
+    "standard error); 2 not exactly one argument, or SOURCE_DATE_EPOCH not a time.\n";
 
 // The value of SOURCE_DATE_EPOCH in the environment main receives, or null;
 // where variable names ignore case, under any case. (A plain scan: getenv
@@ -44,6 +52,11 @@ const char* sourceDateEpoch(char** envp) {
         if (*name == '\0') return p;
     }
     return nullptr;
+}
+
+// Whether arg is --revision, or starts with --revision=.
+bool revisionOption(std::string_view arg) {
+    return arg.substr(0, 10) == "--revision" && (arg.size() == 10 || arg[10] == '=');
 }
 
 void printUsage(int argc, char** argv) {
@@ -70,12 +83,17 @@ int main(int argc, char** argv, char** envp) {
         platform::report(kHelp);
         return kExitOk;
     }
-    if (argc != 2) {
+    // --revision=DIR, with a folder's name, comes before the header path, and
+    // only there. (Only an argument that starts with '-' is compared: a first
+    // call of memcmp would cost every run its binding.)
+    const bool withRevision = argc == 3 && argv[1][0] == '-' && revisionOption(argv[1]) && argv[1][10] == '=' &&
+                              argv[1][11] != '\0';
+    if (argc != 2 + withRevision || (!only.empty() && only[0] == '-' && revisionOption(only))) {
         printUsage(argc, argv);
         return kExitUsage;
     }
-    const std::string headerFileName = argv[1];
-    const platform::FilePath file = platform::fileArgument(argc, argv, 1);
+    const std::string headerFileName = argv[argc - 1];
+    const platform::FilePath file = platform::fileArgument(argc, argv, argc - 1);
 
     BuildStamp stamp;
     if (const char* epoch = sourceDateEpoch(envp)) {
@@ -96,15 +114,22 @@ int main(int argc, char** argv, char** envp) {
         readCompileTime(stamp);
     }
 
-    switch (writeStampHeader(headerFileName, stamp, file)) {
-        case WriteResult::ok:
-            return kExitOk;
-        case WriteResult::openFailed:
-            platform::report("Can't open: " + headerFileName + " \n");
-            return kExitFileError;
-        case WriteResult::writeFailed:
-            break;
+    WriteResult result;
+    if (withRevision) {
+        platform::FilePath dir = platform::fileArgument(argc, argv, 1);
+        dir.erase(0, std::min<std::size_t>(dir.size(), 11));
+        std::string cause;
+        const SourceRevision revision = readSourceRevision(dir, argv[1] + 11, envp, cause);
+        if (!cause.empty()) platform::reportError("ventrim: " + cause + "\n");
+        result = writeStampHeader(headerFileName, stamp, file, &revision);
+    } else {
+        result = writeStampHeader(headerFileName, stamp, file);
     }
-    platform::report("Can't write: " + headerFileName + " \n");
+    if (result == WriteResult::ok) return kExitOk;
+    platform::report((result == WriteResult::openFailed ? "Can't open: " : "Can't write: ") + headerFileName + " \n");
+    // Standard output's line is fixed text; the cause goes to standard error,
+    // in the form other tools use.
+    const std::string cause = platform::failureCause();
+    if (!cause.empty()) platform::reportError("ventrim: " + headerFileName + ": " + cause + "\n");
     return kExitFileError;
 }

@@ -54,6 +54,15 @@ void initProcess();
 // output is a report, the header is the job.
 void report(const std::string& text);
 
+// Writes text to standard error at once; a failure is not reported either.
+void reportError(const std::string& text);
+
+// Why the last replaceFile that failed did so, for the line on standard
+// error: the system's text for the error it met ("No such file or
+// directory"), or the rule of the tool's own that refused the file. Empty
+// when neither is known.
+std::string failureCause();
+
 // A fresh UUID in the platform's layout. Never fails: when the OS generator
 // is unavailable, falls back to a weaker but still per-run unique source.
 std::array<std::uint8_t, 16> createUuid();

@@ -72,6 +72,8 @@ FilePath fileArgument(int, char** argv, int index) { return argv[index]; }
 
 void report(const std::string& text) { writeAll(STDOUT_FILENO, text.data(), text.size()); }
 
+void reportError(const std::string& text) { writeAll(STDERR_FILENO, text.data(), text.size()); }
+
 void initProcess() {
     // A reader that went away or a size limit on a redirected standard output
     // then fails the banner's write (EPIPE, EFBIG); the header is the job.

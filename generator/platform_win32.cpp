@@ -117,6 +117,11 @@ void report(const std::string& text) {
     std::fflush(stdout);
 }
 
+void reportError(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
 std::int64_t clockSeconds() { return static_cast<std::int64_t>(_time64(nullptr)); }
 
 bool toLocalTime(std::int64_t seconds, std::tm& local) {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string_view>
 
 #include "platform.h"
@@ -20,6 +21,16 @@
 namespace ventrim::platform {
 
 namespace {
+
+// Why the run failed, for failureCause(): the tool's own rule, or else errno
+// as the failing step left it.
+const char* refusal = nullptr;
+int failedWith = 0;
+
+WriteResult refused(const char* rule) {
+    refusal = rule;
+    return WriteResult::openFailed;
+}
 
 // Reads a link's target whatever its length: /proc links report a size of 64.
 bool readLink(const std::string& path, std::string& target) {
@@ -60,6 +71,8 @@ WriteResult overwritePath(const std::string& path, const std::string& contents) 
 // folder that others may write, a file that belongs to neither the runner nor
 // the folder's owner, which its owner could change before the build reads it.
 // Refused whatever the machine's setting.
+constexpr char kStickyRule[] =
+    "refused: in a sticky folder others may write, the file belongs to neither you nor the folder's owner";
 bool guardedBySticky(int folder, const struct stat& file) {
     struct stat dir {};
     return file.st_uid != geteuid() &&
@@ -81,8 +94,18 @@ bool fileHolds(const std::string& path, const std::string& contents) {
     return readToEnd(fd.fd, held) && held == contents;
 }
 
-WriteResult replaceFile(const std::string& path, const std::string& contents) {
-    if (path.empty()) return WriteResult::openFailed;
+std::string failureCause() {
+    if (refusal != nullptr) return refusal;
+    return failedWith != 0 ? std::strerror(failedWith) : std::string();
+}
+
+namespace {
+
+WriteResult replaceAt(const std::string& path, const std::string& contents) {
+    if (path.empty()) {
+        errno = ENOENT;  // as open("") fails
+        return WriteResult::openFailed;
+    }
 
     // What a plain open would reach: devices and pipes are written as a stream.
     struct stat reached {};
@@ -90,7 +113,10 @@ WriteResult replaceFile(const std::string& path, const std::string& contents) {
     const bool link = exists && S_ISLNK(reached.st_mode);
     if (link) exists = fstatat(AT_FDCWD, path.c_str(), &reached, 0) == 0;
     if (!exists && errno != ENOENT) return WriteResult::openFailed;
-    if (exists && S_ISDIR(reached.st_mode)) return WriteResult::openFailed;
+    if (exists && S_ISDIR(reached.st_mode)) {
+        errno = EISDIR;
+        return WriteResult::openFailed;
+    }
     const bool fifo = exists && S_ISFIFO(reached.st_mode);
     if (exists && !S_ISREG(reached.st_mode) && !fifo) return overwritePath(path, contents);
 
@@ -101,7 +127,10 @@ WriteResult replaceFile(const std::string& path, const std::string& contents) {
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     const std::string folderPath = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
     const std::string_view last = name;
-    if (last.empty() || last == "." || last == "..") return WriteResult::openFailed;
+    if (last.empty() || last == "." || last == "..") {
+        errno = EISDIR;
+        return WriteResult::openFailed;
+    }
     Fd folder(openat(AT_FDCWD, folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (folder.fd < 0) return WriteResult::openFailed;
 
@@ -121,17 +150,26 @@ WriteResult replaceFile(const std::string& path, const std::string& contents) {
         if (fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !reachedBy(st)) {
             return overwritePath(path, contents);
         }
-        if (fifo && guardedBySticky(folder.fd, st)) return WriteResult::openFailed;
+        if (fifo && guardedBySticky(folder.fd, st)) return refused(kStickyRule);
         // A pipe waits for its reader, as a plain open does.
         old.fd = openat(folder.fd, name.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | (fifo ? 0 : O_NONBLOCK));
         if (old.fd < 0) return WriteResult::openFailed;
         if (fifo) return overwrite(old, contents);
         if (fstat(old.fd, &st) != 0 || !reachedBy(st)) return overwritePath(path, contents);
-        if (guardedBySticky(folder.fd, st)) return WriteResult::openFailed;
+        if (guardedBySticky(folder.fd, st)) return refused(kStickyRule);
     } else if (fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        return WriteResult::openFailed;  // only the text leads there, or it appeared meanwhile
+        errno = EEXIST;  // only the text leads there, or it appeared meanwhile
+        return WriteResult::openFailed;
     }
     return writeBeside(folder.fd, name, old, st, contents);
+}
+
+}  // namespace
+
+WriteResult replaceFile(const std::string& path, const std::string& contents) {
+    const WriteResult result = replaceAt(path, contents);
+    if (result != WriteResult::ok) failedWith = errno;
+    return result;
 }
 
 }  // namespace ventrim::platform

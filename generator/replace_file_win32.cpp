@@ -175,8 +175,11 @@ WriteResult createHeader(const std::wstring& path, const std::string& data) {
 // is moved.
 WriteResult replaceHeader(const std::wstring& target, const std::string& data) {
     const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+    if (attributes == INVALID_FILE_ATTRIBUTES || attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
+        // Refused as Windows refuses a plain write there (Wine, as root, would open it).
+        if (attributes != INVALID_FILE_ATTRIBUTES) SetLastError(ERROR_ACCESS_DENIED);
         return WriteResult::openFailed;
+    }
     const std::size_t dirLength = directoryLength(target);
     if (dirLength == target.size()) return WriteResult::openFailed;
     const HANDLE removable = CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -224,8 +227,15 @@ bool fileHolds(const FilePath& path, const std::string& contents) {
     return same;
 }
 
-WriteResult replaceFile(const FilePath& path, const std::string& contents) {
-    if (path.empty()) return WriteResult::openFailed;
+namespace {
+
+DWORD failedWith = 0;  // GetLastError() as the failing step left it
+
+WriteResult replaceAt(const FilePath& path, const std::string& contents) {
+    if (path.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return WriteResult::openFailed;
+    }
     const std::string data = withCrLf(contents);
     const std::wstring named = longPathForm(path);
     // The open a plain write makes shows that one would succeed. A device
@@ -238,6 +248,29 @@ WriteResult replaceFile(const FilePath& path, const std::string& contents) {
     const std::wstring target = finalPath(file, named);
     CloseHandle(file);
     return replaceHeader(target, data);
+}
+
+}  // namespace
+
+WriteResult replaceFile(const FilePath& path, const std::string& contents) {
+    const WriteResult result = replaceAt(path, contents);
+    if (result != WriteResult::ok) failedWith = GetLastError();
+    return result;
+}
+
+std::string failureCause() {
+    if (failedWith == 0) return std::string();
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        failedWith, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = length != 0 ? std::wstring(text, length) : L"error " + std::to_wstring(failedWith);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ' ||
+                                message.back() == L'.')) {
+        message.pop_back();
+    }
+    return utf8Text(message);
 }
 
 }  // namespace ventrim::platform

@@ -111,7 +111,8 @@ std::string stringLiteralBody(const std::string& text) {
     return out;
 }
 
-std::string formatStampHeader(const std::string& headerFileName, const BuildStamp& stamp) {
+std::string formatStampHeader(const std::string& headerFileName, const BuildStamp& stamp,
+                              const SourceRevision* revision) {
     std::string out;
     out.reserve(512 + headerFileName.size() + stamp.userName.size());
     out += "/*\n * ";
@@ -131,13 +132,21 @@ std::string formatStampHeader(const std::string& headerFileName, const BuildStam
     appendHex(out, static_cast<std::uint32_t>(static_cast<std::uint64_t>(stamp.compileTime)), 8);
     out += "\n#define USER_NAME \"";
     out += stringLiteralBody(stamp.userName);
-    out += "\"\n#endif\n";
+    if (revision != nullptr) {
+        out += "\"\n#define CODE_REVISION \"";
+        out += stringLiteralBody(revision->commit);
+        out += "\"\n#define CODE_REVISION_MODIFIED ";
+        out += std::to_string(revision->modified);
+        out += "\n#endif\n";
+    } else {
+        out += "\"\n#endif\n";
+    }
     return out;
 }
 
 WriteResult writeStampHeader(const std::string& headerFileName, const BuildStamp& stamp,
-                             const platform::FilePath& file) {
-    const std::string contents = formatStampHeader(headerFileName, stamp);
+                             const platform::FilePath& file, const SourceRevision* revision) {
+    const std::string contents = formatStampHeader(headerFileName, stamp, revision);
     // A reproducible stamp that is already there is left alone, time stamp
     // and all, so that nothing that depends on it is rebuilt.
     if (stamp.reproducible && platform::fileHolds(file, contents)) return WriteResult::ok;

@@ -1,4 +1,5 @@
-// The stamp header: a fourteen-line C header carrying one BuildStamp.
+// The stamp header: a C header of fourteen lines carrying one BuildStamp, or
+// sixteen with its source revision.
 #pragma once
 
 #include <string>
@@ -26,12 +27,14 @@ std::string commentSafePath(const std::string& path);
 // three-digit octal escapes.
 std::string stringLiteralBody(const std::string& text);
 
-// The complete header, with '\n' line ends. Pure: same inputs, same bytes.
-std::string formatStampHeader(const std::string& headerFileName, const BuildStamp& stamp);
+// The complete header, with '\n' line ends, with the two lines of revision
+// when given. Pure: same inputs, same bytes.
+std::string formatStampHeader(const std::string& headerFileName, const BuildStamp& stamp,
+                              const SourceRevision* revision = nullptr);
 
-// Writes the header for stamp, naming headerFileName, to file (the same path
-// as the file calls take it), replacing any earlier one.
+// Writes the header for stamp (and revision), naming headerFileName, to file
+// (the same path as the file calls take it), replacing any earlier one.
 WriteResult writeStampHeader(const std::string& headerFileName, const BuildStamp& stamp,
-                             const platform::FilePath& file);
+                             const platform::FilePath& file, const SourceRevision* revision = nullptr);
 
 }  // namespace ventrim

@@ -2,10 +2,11 @@
 # End to end: the built tool run as a build runs it, one row a test (cli_test.sh
 # NAME), with TOOL the command that starts it (W set under Wine), REVISION and
 # VERSION the project's. A row: row NAME WHERE STATUS OUTPUT BEFORE CHECK [ARG...]
-# WHERE: all, posix or windows; ",root", ",mount" (own mount namespace), ",strace"
-# or ",systemd" skip the row where these are missing. BEFORE runs in the case's
+# WHERE: all, posix or windows; ",root", ",mount" (own mount namespace), ",strace",
+# ",systemd" or ",git" skip the row where these are missing. BEFORE runs in the case's
 # folder, then the tool, started by $AS, with the ARGs; OUTPUT is a pattern for
 # what follows the banner ("-": none). CHECK runs there after; $T is a folder beside.
+# Standard error holds nothing, but with status 1 the line "ventrim: PATH: CAUSE".
 ROW=$1
 if [ -z "$VENTRIM_OWN_NAMESPACE" ] && grep -q "^row $ROW [a-z,]*mount" "$0"; then
   [ "$(id -u)" = 0 ] || exit 77
@@ -43,9 +44,22 @@ long() {
 # accounts CONFIG LINE...: here the name services' configuration is CONFIG, the passwd file the LINEs.
 accounts() { nssFiles "$@" && mount --bind "$T/nsswitch.conf" /etc/nsswitch.conf && mount --bind "$T/passwd" /etc/passwd; }
 nssFiles() { printf '%b\n' "$1" > "$T/nsswitch.conf" && shift && printf '%b\n' "$@" > "$T/passwd"; }
+# cause TEXT: the line on standard error is "ventrim: TEXT" (under Wine, in its words).
+cause() { [ -n "$W" ] || [ "$error" = "ventrim: $1" ] || { echo "$error"; return 1; }; }
 user() { grep -qx "#define USER_NAME \"$1\"" h.h || { grep USER_NAME h.h; return 1; }; }
 # again NAME CONFIG LINE...: a run with these in the files accounts bound names NAME.
 again() { u=$1 && shift && nssFiles "$@" && $TOOL h.h > /dev/null && user "$u"; }
+# repo [OPTION...]: a repository r (git init's OPTIONs) holding a commit of f.
+repo() { exec 2> "$T/git" && git init -q "$@" r && echo a > r/f && git -C r add f && git -C r commit -qm 1; }
+# revision COMMIT MODIFIED [FILE]: h.h (or FILE) is a sixteen-line header whose last lines say so.
+revision() {
+  printf '#define CODE_REVISION "%s"\n#define CODE_REVISION_MODIFIED %s\n#endif\n' "$1" "$2" > "$T/rev"
+  tr -d '\r' < "${3:-h.h}" > "$T/h" && [ $(wc -l < "$T/h") = 16 ] && tail -n 3 "$T/h" | cmp -s - "$T/rev" ||
+    { cat "${3:-h.h}" "$T/stderr"; return 1; }
+}
+# unread CAUSE: h.h holds an unknown revision, and standard error says why.
+unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/stderr"; }
+at() { git -C "${1:-r}" rev-parse HEAD; }
 
 fail() { echo "$ROW: $*"; exit 1; }
 row() {
@@ -54,14 +68,24 @@ row() {
   case $2 in *root*) [ "$(id -u)" = 0 ] || exit 77 ;; esac
   case $2 in *strace*) command -v strace > /dev/null || exit 77 ;; esac
   case $2 in *systemd*) PATH=$PATH:/sbin ldconfig -p | grep -q libnss_systemd || exit 77 ;; esac
+  # Rows with git: git settings of the test's own, never the machine's; no search leaves the test's folder.
+  case $2 in *git*) command -v git > /dev/null || exit 77
+    export HOME=$S/notes GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=$S/notes/gitconfig GIT_CEILING_DIRECTORIES=$S \
+      GIT_AUTHOR_NAME=a GIT_AUTHOR_EMAIL=a@b GIT_COMMITTER_NAME=a GIT_COMMITTER_EMAIL=a@b ;; esac
   status=$3 out=$4 before=$5 check=$6
   shift 6
   T=$S/notes && mkdir -m 777 "$S/case" "$T" && cd "$S/case" || exit 1
-  { (AS= && eval "$before" && exec $AS $TOOL "$@"); echo $? > "$T/status"; } | tr -d '\r' > "$T/stdout"
-  got=$(cat "$T/status") actual=$(cat "$T/stdout")
+  # Standard error through a pipe, which a size limit set before does not cut; opened only by the tool.
+  mkfifo "$T/err" && { tr -d '\r' < "$T/err" > "$T/stderr" & }
+  { (AS= && eval "$before" && exec $AS $TOOL "$@" 2> "$T/err"); echo $? > "$T/status"; } | tr -d '\r' > "$T/stdout"
+  exec 9<> "$T/err" 9>&- && wait $!
+  got=$(cat "$T/status") actual=$(cat "$T/stdout") error=$(cat "$T/stderr")
   [ $got = $status ] || fail "status $got, expected $status; output: $actual"
   banner="Ventrim Rev $REVISION - build stamps for C and C++" && [ "$out" != - ] || banner= out=
   case $actual in "$banner"$out) ;; *) fail "output: $actual" ;; esac
+  case $status:$error in 1:"ventrim: $1: "?* | 0:"ventrim: revision of "*" not read: "?*) [ "$(wc -l < "$T/stderr")" = 1 ] ;;
+    1:* | *:?*) false ;; esac ||
+    fail "standard error: $error"
   (eval "$check") || fail "check failed: $check"
   exit 0
 }
@@ -72,7 +96,7 @@ locked='mkdir fixed && echo old > fixed/h.h && chattr +i fixed'
 held='echo old > h.h && note h.h && { ${TOOL%ventrim.exe*}hold.exe h.h $HOLD > "$T/held" & } &&
   while [ ! -s "$T/held" ]; do sleep 0.05; done'
 pipe='{ ${TOOL%ventrim.exe*}hold.exe "$1" > "$T/piped" 2> "$T/ready" & } && while [ ! -s "$T/ready" ]; do sleep 0.05; done'
-help=$(printf '\nUsage: ventrim HEADER\n*')
+help=$(printf '\nVentrim <headerFileName>\nWrites *')
 attack='mkdir -m 755 safe && echo secret > safe/secret.h && chmod 600 safe/secret.h && mkdir evil &&
   chown 65534:65534 evil && { $nobody sh -c "cd evil; exec 3> f; chmod 666 f; rm f; ln -s /proc/\$\$/fd/3 stamp.h
   ln -s \"$PWD/safe/secret.h\" \"f (deleted)\"; exec sleep 30" > /dev/null 2>&1 & } && echo $! > "$T/attacker" &&
@@ -85,6 +109,8 @@ row HelpWritesNoFile all 0 "$help" '' 'only' --help
 row HelpSwitchOfWindows windows 0 "$help" '' 'only' '/?'
 row VersionWritesNoFile all 0 "$(printf '\nventrim %s' "$VERSION")" '' 'only' --version
 row HeaderNamedLikeAnOption all 0 "$ok" '' 'header ./--help ./--help && only --help' ./--help
+row RevisionWithoutAFolderOrHeader all 2 "$usage$(printf '\n- --revision=\n- h.h')" '' 'for args in "--revision h.h" \
+  "--revision=. a.h b.h" --revision=.; do $TOOL $args > /dev/null; [ $? = 2 ] || exit 1; done; only' --revision= h.h
 
 # SOURCE_DATE_EPOCH (on Windows in any case): the header depends only on it and the path, in UTC
 # whatever TZ says, with the GUID every version gives them; one that holds it already is not touched.
@@ -96,6 +122,41 @@ row ReproducibleStampLeftAsItIs all 0 "$ok" 'e=SOURCE_DATE_EPOCH && [ -z "$W" ] 
   grep -q "GUID {0xB8,0x1C,0xD6,0xF0,0x91,0x19,0x1D,0xB1}" h.h' h.h
 row SourceDateEpochNotATime all 2 "$(printf '\nSOURCE_DATE_EPOCH="+1" is not a whole number of seconds from 0 to 253402300799')" \
   'echo old > h.h && export SOURCE_DATE_EPOCH=+1' '[ $(cat h.h) = old ] && only h.h' h.h
+
+# --revision: the commit checked out in DIR's work tree (in any subfolder, a worktree, detached, SHA-256),
+# and whether tracked files differ from it (a touch alone does not, nor an untracked file), as git
+# reads it: from the repository DIR names, whatever GIT_DIR says, under the runner's git settings.
+row RevisionOfACleanTree posix,git 0 "$ok" 'repo && mkdir r/sub && touch -d @1 r/f && note r/.git/index &&
+  export GIT_DIR=/nonexistent' 'revision $(at) 0 && same r/.git/index' --revision=r/sub h.h
+row RevisionWithAnUntrackedFileOnly posix,git 0 "$ok" 'repo && echo new > r/new' 'revision $(at) 0' --revision=r h.h
+row RevisionOfAModifiedTree posix,git 0 "$ok" 'repo && echo b >> r/f' 'revision $(at) 1 && git -C r add f &&
+  $TOOL --revision=r h.h > /dev/null && revision $(at) 1 && git -C r commit -qm 2 && $TOOL --revision=r h.h > /dev/null &&
+  revision $(at) 0' --revision=r h.h
+row RevisionOfAWorktree posix,git 0 "$ok" 'repo && git -C r worktree add -q ../w && git -C w commit -q --allow-empty -m 2 &&
+  echo b >> w/f' 'revision $(at w) 1 && $TOOL --revision=r h.h > /dev/null && revision $(at) 0' --revision=w h.h
+row RevisionOfADetachedHeadInSha256 posix,git 0 "$ok" 'repo --object-format=sha256 && git -C r commit -q --allow-empty -m 2 &&
+  git -C r checkout -q --detach HEAD~ && at | grep -Eqx "[0-9a-f]{64}"' 'revision $(at) 0' --revision=r h.h
+# Even with SOURCE_DATE_EPOCH: the lines depend on the tree alone. (An fsmonitor runs once a status of
+# git's own has left its token in the index.)
+row RevisionRunsNoProgramTheRepositoryNames posix,git 0 "$ok" 'repo && echo a > r/g && printf "f filter=x\ng filter=y\n" > r/.gitattributes &&
+  git -C r add . && git -C r commit -qm 2 && for s in core.fsmonitor filter.x.clean filter.y.process; do
+  git -C r config $s "touch \"$T/ran\"; cat"; done && git -C r config filter.x.required true && git -C r status > /dev/null 2>&1;
+  rm "$T/ran" && touch -d @1 r/f r/g && export SOURCE_DATE_EPOCH=1700000000' \
+  '[ ! -e "$T/ran" ] && revision $(at) 0 && { git -C r diff > /dev/null 2>&1; [ -e "$T/ran" ]; }' --revision=r h.h
+# Unknown, with the cause on standard error, where git cannot give it.
+row RevisionOutsideAWorkTree posix,git 0 "$ok" 'repo && git clone -q --bare r b && export GIT_DIR=$PWD/r/.git' \
+  'unread "not a git repository" && $TOOL --revision=b h.h 2> "$T/stderr" > /dev/null && unread "this operation must be run in a work tree"' \
+  --revision=. h.h
+row RevisionWithoutGitOnPath all 0 "$ok" 'exec 2> "$T/git" && mkdir no && { [ -n "$W" ] || PATH=$PWD/no; }' \
+  'unread "git is not found on PATH"' --revision=. h.h
+row RevisionRefusedInAnotherUsersRepository posix,git,root 0 "$ok" 'repo && chown -R 65534:65534 r' \
+  'unread "detected dubious ownership" && git config --global safe.directory "$PWD/r" && $TOOL --revision=r h.h > /dev/null &&
+  revision $(at) 0' --revision=r h.h
+# git is killed, with what it started, when it takes too long, and may fail.
+row RevisionOfAGitThatHangsOrFails posix 0 "$ok" 'exec 2> "$T/git" && mkdir bin && PATH=$PWD/bin:$PATH && printf "%s\n" \
+  "#!/bin/sh" "[ -e \"$T/fail\" ] && { echo \"fatal: no\"; echo more; } >&2 && exit 1" "sleep 60 & echo \$! > \"$T/child\"; wait" > bin/git &&
+  chmod +x bin/git' 'unread "git did not finish within 10 seconds" && { ps -o stat= -p $(cat "$T/child") || :; } | { ! grep -q "^[^Z]"; } &&
+  touch "$T/fail" && PATH=$PWD/bin:$PATH $TOOL --revision=. h.h 2> "$T/stderr" > /dev/null && unread "no$"' --revision=. h.h
 
 # A header is written, stamped afresh, and replaces whatever was there.
 row NewHeader posix 0 "$ok" 'umask 027' \
@@ -160,13 +221,14 @@ row RootRunInAHostileFolderHandsNoFileOver posix,root 0 "$ok" "$attack" \
   'kill $(cat "$T/attacker") && [ $(stat -c %u:%a safe/secret.h) = 0:600 ] && [ $(cat safe/secret.h) = secret ]' evil/stamp.h
 
 # Paths that cannot be opened are reported and left alone.
-row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " '' 'only' a%sb/x.h
+row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " '' 'only && cause "a%sb/x.h: No such file or directory"' a%sb/x.h
 row AFolder all 1 "${open}sub " 'mkdir sub' 'cd sub && only' sub
 row EmptyPath all 1 "${open} " '' 'only' ''
 row ReadOnlyHeader all,root 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h && { [ -n "$W" ] || AS=$nobody; }' \
   '[ $(cat ro.h) = keep ] && only ro.h' ro.h
-row TooManyOpenFiles posix 1 "${open}h.h " 'echo old > h.h && exec 3>&- 4>&- && ulimit -n 5' '[ $(cat h.h) = old ] && only h.h' h.h
-row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$nobody' 'cd locked && only' locked/x.h
+row TooManyOpenFiles posix 1 "${open}h.h " 'echo old > h.h && exec 3>&- 4>&- && AS="prlimit --nofile=5 --"' '[ $(cat h.h) = old ] && only h.h' h.h
+row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$nobody' \
+  'cause "locked/x.h: Permission denied" && cd locked && only' locked/x.h
 
 # Where the folder takes no new entry, a writable header is rewritten in place; a failed write leaves it.
 row WritableHeaderInALockedFolder all,root 0 "$ok" "$locked"' && note fixed/h.h' \
@@ -177,7 +239,7 @@ row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
 # A header or pipe of neither the runner nor the folder's owner is refused there, as the kernel's
 # protected_regular and protected_fifos do (the owner's pipe is not).
 row OthersHeaderInAStickyFolder posix,root 1 "${open}t/h.h " 'mkdir -m 1777 t && echo old > t/h.h && chown 65534 t/h.h' \
-  '[ $(cat t/h.h) = old ]' t/h.h
+  '[ $(cat t/h.h) = old ] && cause "t/h.h: refused: in a sticky folder others may write, the file belongs to neither you nor the folder'"'"'s owner"' t/h.h
 row OthersPipeInAGroupStickyFolder posix,root 1 "${open}t/p " 'mkdir -m 1770 t && mkfifo t/p && chown 65534 t/p && exec 3<> t/p' \
   '[ -p t/p ] && chown 0 t/p && exec 3<> t/p && $TOOL t/p > /dev/null && timeout 5 head -n 14 <&3 > "$T/p" && header "$T/p" t/p' t/p
 row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" 'echo old > h.h && note h.h && mount --bind h.h h.h' \
