@@ -1,4 +1,4 @@
-# ventrim_add_link_stamp(<target> <source> <header>)
+# ventrim_add_link_stamp(<target> <source> <header> [REVISION])
 #
 # Stamps <target> (an executable, or a shared, module or static library) as it
 # links: its link step first runs Ventrim to write <header>, then compiles
@@ -7,7 +7,9 @@
 # program reads) and links or archives the object with the target. So the
 # stamp changes exactly when the target is linked again: a build with nothing
 # to do does nothing, and installing after a build installs the binary that
-# was built. An edited <source> links the target again.
+# was built. An edited <source> links the target again. With REVISION the
+# header also holds the commit checked out in the calling folder's git work
+# tree, and the target links again whenever HEAD moves.
 #
 # <source> is compiled as CMake compiles the target's own sources of its
 # language: the compiler with its launcher and first argument, CMAKE_<LANG>_FLAGS
@@ -17,13 +19,13 @@
 # of the target and of what it links, generator expressions evaluated for that
 # language. What cannot be carried stops the configuration with a message.
 #
-# ventrim_add_stamp_header(<target> <header>)
+# ventrim_add_stamp_header(<target> <header> [REVISION])
 #
 # Runs Ventrim on every build, before <target>'s sources compile, to write
 # <header>, and puts the header's folder on <target>'s include path. The stamp
 # is fresh on every build, also when nothing else changed: sources that
 # include it recompile. Several targets may share one header: it is written
-# once a build, so they carry the same stamp.
+# once a build, so they carry the same stamp. REVISION: as above.
 #
 # <header> is relative to the current binary folder, or absolute. The header
 # names itself relative to the top of the build tree, so where the build
@@ -160,11 +162,17 @@ endfunction()
 
 # Checks the count of arguments and the target (an ALIAS stands for the target
 # it names) and claims the header for <use>: a header one link stamp writes
-# can be no other stamp's, or a parallel build would mix them.
-function(_ventrim_args fn given count target header use target_var)
-  if(NOT given EQUAL count)
-    message(FATAL_ERROR "${fn} takes ${count} arguments, ${use}; given ${given}: ${ARGN}")
+# can be no other stamp's, or a parallel build would mix them. Sets
+# <revision_var> to the tool's option for a trailing REVISION, else to "".
+function(_ventrim_args fn given count target header use target_var revision_var)
+  math(EXPR extra "${given} - ${count}")
+  set(revision "")
+  if(extra EQUAL 1 AND "${ARGN}" MATCHES ";REVISION$")
+    set(revision "--revision=${CMAKE_CURRENT_SOURCE_DIR}")
+  elseif(NOT extra EQUAL 0)
+    message(FATAL_ERROR "${fn} takes ${count} arguments and an optional REVISION, ${use} [REVISION]; given ${given}: ${ARGN}")
   endif()
+  set(${revision_var} "${revision}" PARENT_SCOPE)
   if(NOT TARGET "${target}")
     message(FATAL_ERROR "${fn}: no target named '${target}'")
   endif()
@@ -192,7 +200,7 @@ endfunction()
 
 function(ventrim_add_stamp_header)
   _ventrim_header_paths("${ARGV1}" header header_dir header_arg)
-  _ventrim_args(ventrim_add_stamp_header ${ARGC} 2 "${ARGV0}" "${header}" "<target> <header>" target ${ARGV})
+  _ventrim_args(ventrim_add_stamp_header ${ARGC} 2 "${ARGV0}" "${header}" "<target> <header>" target revision ${ARGV})
 
   # One custom target a header, however many targets include it. A custom
   # target is always out of date, so the tool runs on every build; the header
@@ -203,11 +211,18 @@ function(ventrim_add_stamp_header)
   if(NOT TARGET ${stamp_target})
     file(MAKE_DIRECTORY "${header_dir}")
     add_custom_target(${stamp_target}
-      COMMAND Ventrim::ventrim "${header_arg}"
+      COMMAND Ventrim::ventrim ${revision} "${header_arg}"
       WORKING_DIRECTORY "${CMAKE_BINARY_DIR}"
       BYPRODUCTS "${header}"
       COMMENT "Stamping ${header_arg}"
       VERBATIM)
+    set_property(TARGET ${stamp_target} PROPERTY _VENTRIM_REVISION "${revision}")
+  endif()
+  # Targets that share a header share its revision too.
+  get_property(written TARGET ${stamp_target} PROPERTY _VENTRIM_REVISION)
+  if(NOT written STREQUAL revision)
+    message(FATAL_ERROR "ventrim_add_stamp_header(${target}): ${header} is already written "
+      "with '${written}' as its revision option, not '${revision}'.")
   endif()
   add_dependencies(${target} ${stamp_target})
   target_include_directories(${target} PRIVATE "${header_dir}")
@@ -216,7 +231,7 @@ endfunction()
 function(ventrim_add_link_stamp)
   set(fn ventrim_add_link_stamp)
   _ventrim_header_paths("${ARGV2}" header header_dir header_arg)
-  _ventrim_args(${fn} ${ARGC} 3 "${ARGV0}" "${header}" "<target> <source> <header>" target ${ARGV})
+  _ventrim_args(${fn} ${ARGC} 3 "${ARGV0}" "${header}" "<target> <source> <header>" target revision ${ARGV})
   set(source "${ARGV1}")
   cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE)
 
@@ -299,7 +314,7 @@ function(ventrim_add_link_stamp)
   set(launcher "$<TARGET_PROPERTY:${target},${lang}_COMPILER_LAUNCHER>")
   cmake_language(CALL _ventrim_compile_args_${family} "${source}" "${object}" compile_args)
   add_custom_command(TARGET ${target} PRE_LINK
-    COMMAND Ventrim::ventrim "${header_arg}"
+    COMMAND Ventrim::ventrim ${revision} "${header_arg}"
     COMMAND "${launcher}" "${CMAKE_${lang}_COMPILER}" ${arg1} "@${rsp}" ${compile_args}
     WORKING_DIRECTORY "${CMAKE_BINARY_DIR}"
     COMMAND_EXPAND_LISTS
@@ -312,11 +327,15 @@ function(ventrim_add_link_stamp)
     target_link_options(${target} PRIVATE "${object}")
   endif()
   # An edited stamp source, or a change of what its compile is given, links
-  # the target again. Ninja does not honour LINK_DEPENDS for an archive: there
+  # the target again, and so does a move of HEAD with REVISION. Ninja does not honour LINK_DEPENDS for an archive: there
   # a member made from their edit times (a declaration, nothing else) makes
   # the archive depend on them. Kept out of a unity batch, whose other
   # sources would compile again with it.
   set(edit "")
+  set(git_files "")
+  if(revision)
+    _ventrim_git_files(git_files)
+  endif()
   if(type STREQUAL "STATIC_LIBRARY" AND CMAKE_GENERATOR MATCHES "Ninja")
     cmake_path(GET source EXTENSION LAST_ONLY ext)
     set(edit "${dir}/$<CONFIG>/edit${ext}")
@@ -324,7 +343,7 @@ function(ventrim_add_link_stamp)
     add_custom_command(OUTPUT "${edit}"
       COMMAND "${CMAKE_COMMAND}" -E copy "${dir}/edit.in" "${edit}"
       COMMAND "${CMAKE_COMMAND}" -E touch "${edit}"
-      DEPENDS "${source}" "${rsp}"
+      DEPENDS "${source}" "${rsp}" ${git_files}
       VERBATIM)
     target_sources(${target} PRIVATE "${edit}")
     set_source_files_properties("${edit}" PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
@@ -351,12 +370,48 @@ function(ventrim_add_link_stamp)
     endif()]])
   cmake_language(EVAL CODE "cmake_language(DEFER CALL _ventrim_link_stamp_settings [==[${target}]==] [==[${type}]==]
     [==[${source}]==] [==[${header}]==] [==[${lang}]==] [==[${family}]==] [==[${dir}]==] [==[${launcher} ${CMAKE_${lang}_COMPILER} ${arg1}]==]
-    [==[${rsp}]==] [==[${edit}]==])")
+    [==[${rsp}]==] [==[${edit}]==] [==[${git_files}]==])")
+endfunction()
+
+# The files git changes whenever HEAD moves, in the work tree of the calling
+# folder: HEAD and its reflog in the work tree's own git folder (a linked
+# worktree's or a submodule's), the reflog appended on every move (a commit
+# on the branch, a checkout, reset, rebase, amend) whatever the setting of
+# core.logAllRefUpdates, once it exists; in the reftable format, the lists
+# of tables, written again on every change of a ref. rev-parse reads no index
+# and runs no program a configuration names; its output is no terminal, so
+# no pager. Without git or a repository: none, and the tool says why at
+# build time.
+function(_ventrim_git_files var)
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E env --unset=GIT_DIR --unset=GIT_WORK_TREE --unset=GIT_COMMON_DIR
+      git rev-parse --git-dir --git-common-dir
+    WORKING_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" TIMEOUT 10
+    RESULT_VARIABLE rc OUTPUT_VARIABLE dirs ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(files "")
+  if(rc EQUAL 0)
+    string(REPLACE "\n" ";" dirs "${dirs}")
+    list(GET dirs 0 git)
+    list(GET dirs -1 common)
+    foreach(dir git common)
+      cmake_path(ABSOLUTE_PATH ${dir} BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE)
+    endforeach()
+    foreach(file IN ITEMS "${git}/HEAD" "${git}/logs/HEAD" "${git}/reftable/tables.list" "${common}/reftable/tables.list")
+      if(EXISTS "${file}")
+        list(APPEND files "${file}")
+      endif()
+    endforeach()
+    list(REMOVE_DUPLICATES files)
+    if(NOT files MATCHES "/(logs/HEAD|tables.list)(;|$)")
+      message(WARNING "ventrim_add_link_stamp: ${git} keeps no log of HEAD's moves: "
+        "a commit on a branch does not link the target again; a checkout does.")
+    endif()
+  endif()
+  set(${var} "${files}" PARENT_SCOPE)
 endfunction()
 
 # Writes, for file(GENERATE), the script that holds the target's settings for
 # the stamp's compile.
-function(_ventrim_link_stamp_settings target type source header lang family dir compiler rsp edit)
+function(_ventrim_link_stamp_settings target type source header lang family dir compiler rsp edit git_files)
   set(fn "ventrim_add_link_stamp(${target})")
   foreach(property COMPILE_DEFINITIONS COMPILE_OPTIONS COMPILE_FLAGS INCLUDE_DIRECTORIES)
     get_source_file_property(value "${source}" ${property})
@@ -372,7 +427,7 @@ function(_ventrim_link_stamp_settings target type source header lang family dir 
   # Appended here, after whatever the project set: a LINK_DEPENDS set after
   # the call would replace it.
   if(NOT edit)
-    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${source}" "${rsp}")
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${source}" "${rsp}" ${git_files})
   endif()
   set(t "${target}")
   # The compiler is named here too, so that a change of it writes the
