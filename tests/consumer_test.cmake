@@ -115,9 +115,9 @@ foreach(move IN LISTS moves)  # HEAD moves: a link, no compile
   run(${git} rev-parse HEAD)
   string(STRIP "${out}" head)
   run(${env} "${CMAKE_COMMAND}" --build "${build}" ${config} --target stamped)
-  expect("${move} compiled a source: ${out}" NOT out MATCHES "Building[^\n]*(core|linked)\\.c\\.o")
   stamp(linked linked1 ${cfg})
-  expect("${move} did not link the program again with ${head}: ${linked1}" linked1 MATCHES "text=first${head}")
+  expect("${move} compiled a source, or linked no stamp of ${head}: ${out}\n${linked1}"
+    NOT out MATCHES "Building[^\n]*(core|linked)\\.c\\.o" AND linked1 MATCHES "text=first${head}")
 endforeach()
 run(${env} "${CMAKE_COMMAND}" --build "${build}" ${config} --target stamped)
 expect("a build with nothing to do did something: ${out}"
