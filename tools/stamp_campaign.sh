@@ -5,6 +5,7 @@
 #   tools/stamp_campaign.sh [SEED] [RUNS] [COUNT] [WORK_DIR]   (default: the time, 10, 60, build/campaign)
 root=$(cd "$(dirname "$0")/.." && pwd)
 seed=${1:-$(date +%s)} runs=${2:-10} count=${3:-60} work=${4:-$root/build/campaign}
+mkdir -p "$work" && work=$(cd "$work" && pwd) || exit 1
 status=0
 i=0
 while [ "$i" -lt "$runs" ]; do
