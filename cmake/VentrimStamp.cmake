@@ -327,10 +327,11 @@ function(ventrim_add_link_stamp)
     target_link_options(${target} PRIVATE "${object}")
   endif()
   # An edited stamp source, or a change of what its compile is given, links
-  # the target again, and so does a move of HEAD with REVISION. Ninja does not honour LINK_DEPENDS for an archive: there
-  # a member made from their edit times (a declaration, nothing else) makes
-  # the archive depend on them. Kept out of a unity batch, whose other
-  # sources would compile again with it.
+  # the target again, and with REVISION so does a move of HEAD. Ninja does
+  # not honour LINK_DEPENDS for an archive: there a member made from their
+  # edit times (a declaration, nothing else) makes the archive depend on
+  # them. Kept out of a unity batch, whose other sources would compile again
+  # with it.
   set(edit "")
   set(git_files "")
   if(revision)
