@@ -57,6 +57,8 @@ run() {
     cmake --build b > /dev/null && b/app > out || fail "the build failed"
     stamped "$(find b -name build_stamp.h)" out ;;
   make | meson)
+    git="git -c user.name=t -c user.email=t@t" && export HOME=$S GIT_CONFIG_GLOBAL=$S/gitconfig GIT_CONFIG_NOSYSTEM=1
+    ! grep -q -- --revision block || { git init -q && $git commit -q --allow-empty -m one; } || fail "git failed"
     if [ $kind = make ]; then
       mv block Makefile && app=./app
       build() { make -j2 > /dev/null; }
@@ -72,6 +74,9 @@ run() {
     $app > again && cmp -s first again || fail "the stamp changed without a link"
     touch util.c && build && $app > second || fail "the rebuild failed"
     cmp -s first second && fail "a relink kept the old stamp"
+    [ ! -d .git ] || { $git commit -q --allow-empty -m two && build && $app > third && ! cmp -s second third && noop &&
+      grep -q "CODE_REVISION \"$(git rev-parse HEAD)\"" "$(find . -name build_stamp.h)"; } ||
+      fail "a commit did not link the program again once with its revision"
     [ $kind = make ] || { meson install -C b --destdir "$S/d" > /dev/null && cmp -s b/app "$S"/d/usr/local/bin/app; } ||
       fail "install did not copy the program built" ;;
   *) fail "no way to run it" ;;
