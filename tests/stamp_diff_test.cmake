@@ -120,7 +120,7 @@ foreach(i RANGE 1 ${COUNT})
     list(POP_FRONT pair config object)
     set(dir "${build}/c${i}/t${i}_ventrim/0/${config}")
     execute_process(COMMAND "${CMAKE_COMMAND}" -DVENTRIM_SETTINGS=${dir}/settings-${lang}.cmake -DVENTRIM_RSP=${dir}/stamp.rsp
-      -P "${VENTRIM_SOURCE_DIR}/cmake/VentrimStamp.cmake" RESULT_VARIABLE rc ERROR_VARIABLE err)
+      -P "${VENTRIM_SOURCE_DIR}/cmake/VentrimStampRsp.cmake" RESULT_VARIABLE rc ERROR_VARIABLE err)
     # The stamp's command as the build runs it, its response file read in; CMake's for the probe,
     # with the launcher it runs, which compile_commands.json omits.
     string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" rsp "${dir}/stamp.rsp")
