@@ -7,7 +7,6 @@
 // Standard output is a report: when it cannot be written (a closed pipe, a
 // size limit) the header is written all the same and the status is its own.
 
-#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -84,10 +83,19 @@ int main(int argc, char** argv, char** envp) {
         return kExitOk;
     }
     // --revision=DIR, with a folder's name, comes before the header path, and
-    // only there. (Only an argument that starts with '-' is compared: a first
-    // call of memcmp would cost every run its binding.)
-    const bool withRevision = argc == 3 && argv[1][0] == '-' && revisionOption(argv[1]) && argv[1][10] == '=' &&
-                              argv[1][11] != '\0';
+    // only there; judged by the text the system received, where a look-alike
+    // of the option is a path. (Only an argument that starts with '-' is
+    // compared, and by hand: a first call of memcmp would cost every run its
+    // binding.)
+    platform::FilePath dir;
+    bool withRevision = false;
+    if (argc == 3 && argv[1][0] == '-') {
+        dir = platform::fileArgument(argc, argv, 1);
+        const char* option = "--revision=";
+        std::size_t same = 0;
+        while (same < dir.size() && option[same] != '\0' && dir[same] == option[same]) ++same;
+        withRevision = option[same] == '\0' && dir.size() > same;
+    }
     if (argc != 2 + withRevision || (!only.empty() && only[0] == '-' && revisionOption(only))) {
         printUsage(argc, argv);
         return kExitUsage;
@@ -116,8 +124,7 @@ int main(int argc, char** argv, char** envp) {
 
     WriteResult result;
     if (withRevision) {
-        platform::FilePath dir = platform::fileArgument(argc, argv, 1);
-        dir.erase(0, std::min<std::size_t>(dir.size(), 11));
+        dir.erase(0, 11);
         std::string cause;
         const SourceRevision revision = readSourceRevision(dir, argv[1] + 11, envp, cause);
         if (!cause.empty()) platform::reportError("ventrim: " + cause + "\n");

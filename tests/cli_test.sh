@@ -124,7 +124,7 @@ row RevisionWithoutAFolderOrHeader all 2 "$usage$(printf '\n- --revision=\n- h.h
 row LookAlikesAreNoOptionsNumbersOrZones windows 0 "$ok" 'date +%s > "$T/before"' 'header －－help --help &&
   cp －－help first.h && TZ=ＡＢＣ-3 $TOOL z.h > /dev/null && clock UTC z.h && TZ=ABC-５ $TOOL f.h > /dev/null &&
   clock UTC f.h && ! SOURCE_DATE_EPOCH=１２３ $TOOL e.h > "$T/e" && grep -q "EPOCH=\"１２３\" is not" "$T/e" &&
-  only f.h first.h z.h －－help' －－help
+  { $TOOL －－revision=. r.h > /dev/null; [ $? = 2 ]; } && only f.h first.h z.h －－help' －－help
 
 # SOURCE_DATE_EPOCH (on Windows in any case): the header depends only on it and the path, in UTC
 # whatever TZ says, with the GUID every version gives them; one that holds it already is not touched.
