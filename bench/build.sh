@@ -9,14 +9,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-15}
-for tool in cmake ninja make cc c++ python3; do
-  command -v "$tool" >/dev/null || { echo "bench: needs $tool" >&2; exit 1; }
-done
+. bench/common.sh
+needs cmake ninja make cc c++ python3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-cmake -S . -B "$work/ventrim" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$work/ventrim" --parallel >/dev/null
+release_build "$work/ventrim"
 cmake --install "$work/ventrim" --prefix "$work/prefix" >/dev/null
 
 # The project: f0.c .. f199.c, each a few functions; main.c calls them all and
@@ -66,7 +64,7 @@ build() {
   end=$(date +%s%N)
   echo $(( (end - start) / 1000 ))
 }
-median() { tr ' ' '\n' | sort -n | sed -n "$(( (runs + 1) / 2 ))p"; }
+median() { tr ' ' '\n' | grep . | sort -n | sed -n "$(( (runs + 1) / 2 ))p"; }  # no blank line counted
 
 # The three projects of a generator built in turn, runs times over, so that a
 # busy moment of the machine falls on all of them alike.

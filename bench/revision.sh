@@ -9,13 +9,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-100}
-for tool in cmake git python3; do
-  command -v "$tool" >/dev/null || { echo "bench: needs $tool" >&2; exit 1; }
-done
+. bench/common.sh
+needs cmake git python3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cmake -S . -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$work/build" --parallel >/dev/null
+release_build "$work/build"
 ventrim=$work/build/ventrim
 
 # None of this machine's git settings: the repository is the same everywhere.

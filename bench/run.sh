@@ -13,15 +13,13 @@ fi
 shift
 cd "$(dirname "$0")/.."
 runs=${1:-500}
-for tool in cmake valgrind python3 /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "bench: needs $tool (apt-get install cmake valgrind python3 time)" >&2; exit 1; }
-done
+. bench/common.sh
+needs cmake valgrind python3 /usr/bin/time
 
 build=$(mktemp -d)
 work=$(mktemp -d)
 trap 'rm -rf "$build" "$work"' EXIT
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --parallel >/dev/null
+release_build "$build"
 # The binary as installed, which is the one the Debian package ships.
 cmake --install "$build" --prefix "$work/usr" >/dev/null
 ventrim=$work/usr/bin/ventrim

@@ -34,7 +34,7 @@ for arch in $arches; do
   # Starts Wine's services here, away from any pipe of the caller's.
   $wine wineboot --init >/dev/null 2>&1 </dev/null
   build=$work/build-$arch
-  cmake -S . -B "$build" --toolchain "cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+  cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
   cmake --build "$build" --parallel --target ventrim >/dev/null
   $arch-w64-mingw32-gcc -O2 -s -mwindows -o "$build/hello.exe" "$work/hello.c"
 

@@ -45,6 +45,18 @@ def as_nobody(groups=()):
     return become
 
 
+def made(base, name, mode, text=None):
+    """A folder of that mode in base, or with text a file."""
+    path = os.path.join(base, name)
+    if text is None:
+        os.mkdir(path)
+    else:
+        with open(path, "w") as f:
+            f.write(text)
+    os.chmod(path, mode)
+    return path
+
+
 def run(tool, path, cwd, preexec=None):
     return subprocess.Popen([tool, path], cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                             preexec_fn=preexec)
@@ -86,12 +98,8 @@ int main(void) {
 
 def attack(tool, base, runs):
     """Root's runs in a sticky folder while another user renames files onto the header's name."""
-    folder = os.path.join(base, "sticky")
-    os.mkdir(folder)
-    os.chmod(folder, 0o1777)
-    source = os.path.join(base, "attacker.c")
-    with open(source, "w") as f:
-        f.write(ATTACKER)
+    folder = made(base, "sticky", 0o1777)
+    source = made(base, "attacker.c", 0o644, ATTACKER)
     subprocess.run(["cc", "-O2", "-o", os.path.join(base, "attacker"), source], check=True)
     attacker = subprocess.Popen([os.path.join(base, "attacker")], cwd=folder, stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, preexec_fn=as_nobody())
@@ -109,8 +117,7 @@ def attack(tool, base, runs):
 
 def parallel(tool, base, runs):
     """Overlapping runs on one header, a reader alongside, random signals; torn reads and temporaries left."""
-    folder = os.path.join(base, "parallel")
-    os.mkdir(folder)
+    folder = made(base, "parallel", 0o755)
     header = os.path.join(folder, "h.h")
     run(tool, "h.h", folder).wait()
     stop = threading.Event()
@@ -162,14 +169,9 @@ def state(path):
 
 def rights(tool, base, runs):
     """A runner who is not root writing, through an ACL entry, a header of another owner and group."""
-    folder = os.path.join(base, "shared")
-    os.mkdir(folder)
-    os.chmod(folder, 0o777)
-    header = os.path.join(folder, "h.h")
-    with open(header, "w") as f:
-        f.write("old\n")
+    folder = made(base, "shared", 0o777)
+    header = made(folder, "h.h", 0o660, "old\n")
     os.chown(header, 1000, 50)
-    os.chmod(header, 0o660)
     subprocess.run(["setfacl", "-m", "u:%d:rw-" % NOBODY, header], check=True)
     before = state(header)
     gained = 0

@@ -1,0 +1,14 @@
+# What the benchmarks share; sourced from the top of the source tree.
+
+# needs TOOL...: stops, naming the first tool that is not installed.
+needs() {
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "bench: needs $tool" >&2; exit 1; }
+  done
+}
+
+# release_build DIR: the tool built in DIR as it is released, without tests.
+release_build() {
+  cmake -S . -B "$1" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+  cmake --build "$1" --parallel >/dev/null
+}
