@@ -266,8 +266,8 @@ row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$n
 row WritableHeaderInALockedFolder all,root 0 "$ok" "$locked"' && note fixed/h.h' \
   'header fixed/h.h fixed/h.h && same fixed/h.h && cd fixed && only h.h' fixed/h.h
 # A folder that takes new files but refuses renames and deletions (under Wine, Linux's append-only one).
-row AppendOnlyFolder windows,root 0 "$ok" 'mkdir a && echo old > a/h.h && note a/h.h && chattr +a a' \
-  'header a/h.h a/h.h && same a/h.h && $TOOL a/n.h > /dev/null && header a/n.h a/n.h' a/h.h
+row AppendOnlyFolder all,root 0 "$ok" 'mkdir a && echo old > a/h.h && note a/h.h && chattr +a a' \
+  'same a/h.h && header a/h.h a/h.h && $TOOL a/n.h > /dev/null && header a/n.h a/n.h && { [ -n "$W" ] || { cd a && only h.h n.h; }; }' a/h.h
 row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
   'mkdir -m 1777 t && seq 1000 > t/h.h && chmod 666 t/h.h && note t/h.h && AS=$nobody' \
   'header t/h.h t/h.h && same t/h.h && [ $(stat -c %u t/h.h) = 0 ] && cd t && only h.h' t/h.h
@@ -284,8 +284,6 @@ row FileSystemWithoutAcls posix,mount 0 "$ok" 'mkdir r && mount -t ramfs ramfs r
 row FailedWriteInPlaceKeepsTheOldHeader all,root 1 "${write}fixed/h.h " "$locked"' && ulimit -f 0' '[ $(cat fixed/h.h) = old ]' fixed/h.h
 row SizeLimitBeforeALongerHeaderInPlace posix,root 1 "${write}fixed/h.h " 'mkdir fixed && seq 1000 > fixed/h.h && chattr +i fixed &&
   AS="prlimit --fsize=100"' '[ "$(cat fixed/h.h)" = "$(seq 1000)" ]' fixed/h.h
-row AppendOnlyFolderGetsNoTemporaryFile posix,root 0 "$ok" 'mkdir a && echo old > a/h.h && note a/h.h && chattr +a a' \
-  'same a/h.h && header a/h.h a/h.h && $TOOL a/n.h > /dev/null && header a/n.h a/n.h && cd a && only h.h n.h' a/h.h
 
 # Any other failure: "Can't write", the old header as it was, no temporary file.
 row SizeLimit all 1 "${write}h.h " 'echo old > h.h && ulimit -f 0' '[ $(cat h.h) = old ] && only h.h' h.h
