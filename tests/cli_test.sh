@@ -181,9 +181,8 @@ row StampedAfreshInTheLocalZone all 0 "$ok" 'date +%s > "$T/before" && $TOOL fir
 # Without getrandom and /dev/urandom (an empty file here), two runs still get different GUIDs.
 row NoRandomSource posix,mount,strace 0 "$ok" 'touch "$T/e" && mount --bind "$T/e" /dev/urandom && export ASAN_OPTIONS=detect_leaks=0 &&
   AS="strace -qq -o /dev/null -e inject=getrandom:error=ENOSYS" && $AS $TOOL a.h > /dev/null' '[ "$(grep GUID a.h)" != "$(grep GUID b.h)" ]' b.h
-# The account name: read from the passwd file only where the name services make it the deciding
-# source (then the C library, which would first try the name-service cache's socket, is not asked,
-# whatever actions other lines hold), else asked of them (here systemd, which names uid 0 "root").
+# The account name: read from the passwd file where the name services make it the deciding source, whatever
+# other lines hold (then the name-service cache's socket is not tried), else asked of them (systemd names uid 0 "root").
 row AccountFromThePasswdFile posix,mount,strace 0 "$ok" '
   accounts "  passwd:files systemd # (a comment)\n#x: files [BOGUS\nhosts: files [Success = return !NOTFOUND=continue unavail=MERGE \
     tryagain=Return] [BOGUS" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" " zed:x:0:0::/:" &&
@@ -304,8 +303,7 @@ row PipeWithoutServer windows 1 "${open}*pipe*nobody-$$ " '' 'only' '\\.\pipe\no
 row ConsoleNotOpened windows 1 "${open}CON " '! $TOOL CONOUT\$ > "$T/out"' 'grep -q "open: CONOUT" "$T/out" && only' CON
 
 # The file is the one the argument names, though the ANSI text printed and written into the header
-# shows a look-alike; so is the GUID of a reproducible stamp (the one ā.h gets on Linux). A replaced
-# header keeps the system attribute.
+# shows a look-alike; so is the GUID of a reproducible stamp (the one ā.h gets on Linux).
 row NameOutsideTheCodePage windows 0 "$ok" 'export SOURCE_DATE_EPOCH=1700000000' \
   'only ā.h && header ā.h a.h && grep -q "GUID {0xB6,0x55,0xFA,0xC1,0x9D,0x4E,0x47,0x89}" ā.h' ā.h
 row FullwidthSolidusStaysInTheFolder windows 0 "$ok" 'mkdir sub && cd sub' 'only sub && cd sub && only ..／fw.h' ..／fw.h
@@ -319,9 +317,8 @@ row KilledAtTheRenameLeavesAWholeHeader windows,strace 0 "$ok" 'echo old > k.h &
 row ModeAndSystemAttributeKept windows 0 "$ok" 'echo old > h.h && chmod 640 h.h && ${TOOL% *} attrib +s h.h' \
   '[ $(stat -c %a h.h) = 640 ] && ${TOOL% *} attrib h.h | cut -c1-12 | grep -q S && header h.h h.h' h.h
 
-# A compiler or virus scanner may hold the header open a moment without sharing writing: the tool
-# waits for it, but not for long. One that shares writing but not deletion (an editor) blocks the
-# replacement, not a plain write: the header is rewritten in place at once.
+# A holder that does not share writing (a compiler, a virus scanner) is waited for, briefly; one that shares
+# writing but not deletion (an editor) blocks only the replacement: the header is rewritten in place at once.
 row HeldBrieflyByAnotherProcess windows 0 "$ok" "HOLD=800 && $held" 'header h.h h.h && only h.h' h.h
 row HeldLongByAnotherProcess windows 1 "${open}h.h " "HOLD=4000 && $held" '[ $(cat h.h) = old ] && only h.h' h.h
 # i686: a header over 4 GiB whose rewrite in place fails keeps its size.
