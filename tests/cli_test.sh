@@ -148,8 +148,7 @@ row RevisionOfAModifiedTree posix,git 0 "$ok" 'repo && echo b >> r/f' 'revision 
 row RevisionOfAWorktree posix,git 0 "$ok" 'repo --object-format=sha256 && git -C r worktree add -q --detach ../w &&
   git -C w commit -q --allow-empty -m 2 && echo b >> w/f && at w | grep -Eqx "[0-9a-f]{64}"' \
   'revision $(at w) 1 && $TOOL --revision=r h.h > /dev/null && revision $(at) 0' --revision=w h.h
-# Even with SOURCE_DATE_EPOCH: the lines depend on the tree alone. (An fsmonitor runs once a status of
-# git's own has left its token in the index.)
+# Even with SOURCE_DATE_EPOCH the lines depend on the tree alone (an fsmonitor runs once git's status left its token in the index).
 row RevisionRunsNoProgramTheRepositoryNames posix,git 0 "$ok" 'repo && echo a > r/g && printf "f filter=x\ng filter=y\n" > r/.gitattributes &&
   git -C r add . && git -C r commit -qm 2 && for s in core.fsmonitor filter.x.clean filter.y.process; do
   git -C r config $s "touch \"$T/ran\"; cat"; done && git -C r config filter.x.required true && git -C r status > /dev/null 2>&1;
@@ -187,8 +186,7 @@ row AccountFromThePasswdFile posix,mount,strace 0 "$ok" '
   accounts "  passwd:files systemd # (a comment)\n#x: files [BOGUS\nhosts: files [Success = return !NOTFOUND=continue unavail=MERGE \
     tryagain=Return] [BOGUS" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" " zed:x:0:0::/:" &&
   export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o $T/calls -e trace=socket"' 'user zed && [ ! -s "$T/calls" ]' h.h
-# Where the C library reads them otherwise it is asked: a '#' in a word, an
-# action it cannot read on any line, a NUL byte, an entry over 1 MiB, no entry.
+# Else the C library is asked: a '#' in a word, an action it cannot read on any line, a NUL byte, an entry over 1 MiB, no entry.
 row AccountsAsTheCLibraryReadsThem posix,mount 0 "$ok" 'accounts "passwd: files" "a:x:1:1::/:"' 'user 0 &&
   for a in "#local" "\nhosts: x [BOGUS=return]" "\nhosts: x [NOTFOUND=return" "\nhosts: x [NOTFOUND return]" \
     "\nhosts: x [SUCCESS=RETURX]"; do again 0 "passwd: files$a" "zed:x:0:0::/:" || exit 1; done &&
@@ -206,8 +204,7 @@ row EndingSignalsLeaveNoTemporaryFile posix,strace 0 "$ok" '' 'ulimit -c 0 && ex
     wait $!; [ "$(kill -l $?)" = $s ] && only s.h && header s.h s.h || exit 1; done' s.h
 row OwnerAndModeKept posix,root 0 "$ok" 'echo old > kept.h && chown 65534:65534 kept.h && chmod 2604 kept.h' \
   'header kept.h kept.h && [ $(stat -c %u:%g:%a kept.h) = 65534:65534:2604 ]' kept.h
-# ACLs as a plain write leaves them: a replaced header keeps its own (of 71
-# entries), never the folder's default, which a new one gets as a plain create.
+# ACLs as a plain write leaves them: a replaced header keeps its own (71 entries), a new one gets the folder's default.
 row AccessControlListsAsAPlainWriteLeavesThem posix 0 "$ok" 'echo old > a.h && echo old > b.h && chmod 640 b.h &&
   setfacl -m "$(seq -s, -f u:%g:rw- 1000 1070)" a.h && setfacl -d -m u:65534:rw- . && getfacl -c a.h b.h > "$T/acl"' '$TOOL b.h > /dev/null &&
   [ "$(getfacl -c a.h b.h)" = "$(cat "$T/acl")" ] && umask 077 && $TOOL c.h > /dev/null && touch plain.h &&
