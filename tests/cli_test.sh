@@ -140,18 +140,15 @@ row SourceDateEpochNotATime all 2 "$(printf '\nSOURCE_DATE_EPOCH="+1" is not a w
 # --revision: the commit checked out in DIR's work tree (in any subfolder, a worktree, detached, SHA-256),
 # and whether tracked files differ from it (a touch alone does not, nor an untracked file), as git
 # reads it: from the repository DIR names, whatever GIT_DIR says, under the runner's git settings.
-row RevisionOfACleanTree posix,git 0 "$ok" 'repo && mkdir r/sub && touch -d @1 r/f && note r/.git/index &&
+row RevisionOfACleanTree posix,git 0 "$ok" 'repo && mkdir r/sub && touch -d @1 r/f && echo new > r/new && note r/.git/index &&
   export GIT_DIR=/nonexistent' 'revision $(at) 0 && same r/.git/index' --revision=r/sub h.h
-row RevisionWithAnUntrackedFileOnly posix,git 0 "$ok" 'repo && echo new > r/new' 'revision $(at) 0' --revision=r h.h
 row RevisionOfAModifiedTree posix,git 0 "$ok" 'repo && echo b >> r/f' 'revision $(at) 1 && git -C r add f &&
   $TOOL --revision=r h.h > /dev/null && revision $(at) 1 && git -C r commit -qm 2 && $TOOL --revision=r h.h > /dev/null &&
   revision $(at) 0' --revision=r h.h
-row RevisionOfAWorktree posix,git 0 "$ok" 'repo && git -C r worktree add -q ../w && git -C w commit -q --allow-empty -m 2 &&
-  echo b >> w/f' 'revision $(at w) 1 && $TOOL --revision=r h.h > /dev/null && revision $(at) 0' --revision=w h.h
-row RevisionOfADetachedHeadInSha256 posix,git 0 "$ok" 'repo --object-format=sha256 && git -C r commit -q --allow-empty -m 2 &&
-  git -C r checkout -q --detach HEAD~ && at | grep -Eqx "[0-9a-f]{64}"' 'revision $(at) 0' --revision=r h.h
-# Even with SOURCE_DATE_EPOCH: the lines depend on the tree alone. (An fsmonitor runs once a status of
-# git's own has left its token in the index.)
+row RevisionOfAWorktree posix,git 0 "$ok" 'repo --object-format=sha256 && git -C r worktree add -q --detach ../w &&
+  git -C w commit -q --allow-empty -m 2 && echo b >> w/f && at w | grep -Eqx "[0-9a-f]{64}"' \
+  'revision $(at w) 1 && $TOOL --revision=r h.h > /dev/null && revision $(at) 0' --revision=w h.h
+# Even with SOURCE_DATE_EPOCH the lines depend on the tree alone (an fsmonitor runs once git's status left its token in the index).
 row RevisionRunsNoProgramTheRepositoryNames posix,git 0 "$ok" 'repo && echo a > r/g && printf "f filter=x\ng filter=y\n" > r/.gitattributes &&
   git -C r add . && git -C r commit -qm 2 && for s in core.fsmonitor filter.x.clean filter.y.process; do
   git -C r config $s "touch \"$T/ran\"; cat"; done && git -C r config filter.x.required true && git -C r status > /dev/null 2>&1;
@@ -183,15 +180,13 @@ row StampedAfreshInTheLocalZone all 0 "$ok" 'date +%s > "$T/before" && $TOOL fir
 # Without getrandom and /dev/urandom (an empty file here), two runs still get different GUIDs.
 row NoRandomSource posix,mount,strace 0 "$ok" 'touch "$T/e" && mount --bind "$T/e" /dev/urandom && export ASAN_OPTIONS=detect_leaks=0 &&
   AS="strace -qq -o /dev/null -e inject=getrandom:error=ENOSYS" && $AS $TOOL a.h > /dev/null' '[ "$(grep GUID a.h)" != "$(grep GUID b.h)" ]' b.h
-# The account name: read from the passwd file only where the name services make it the deciding
-# source (then the C library, which would first try the name-service cache's socket, is not asked,
-# whatever actions other lines hold), else asked of them (here systemd, which names uid 0 "root").
+# The account name: read from the passwd file where the name services make it the deciding source, whatever
+# other lines hold (then the name-service cache's socket is not tried), else asked of them (systemd names uid 0 "root").
 row AccountFromThePasswdFile posix,mount,strace 0 "$ok" '
   accounts "  passwd:files systemd # (a comment)\n#x: files [BOGUS\nhosts: files [Success = return !NOTFOUND=continue unavail=MERGE \
     tryagain=Return] [BOGUS" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" " zed:x:0:0::/:" &&
   export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o $T/calls -e trace=socket"' 'user zed && [ ! -s "$T/calls" ]' h.h
-# Where the C library reads them otherwise it is asked: a '#' in a word, an
-# action it cannot read on any line, a NUL byte, an entry over 1 MiB, no entry.
+# Else the C library is asked: a '#' in a word, an action it cannot read on any line, a NUL byte, an entry over 1 MiB, no entry.
 row AccountsAsTheCLibraryReadsThem posix,mount 0 "$ok" 'accounts "passwd: files" "a:x:1:1::/:"' 'user 0 &&
   for a in "#local" "\nhosts: x [BOGUS=return]" "\nhosts: x [NOTFOUND=return" "\nhosts: x [NOTFOUND return]" \
     "\nhosts: x [SUCCESS=RETURX]"; do again 0 "passwd: files$a" "zed:x:0:0::/:" || exit 1; done &&
@@ -209,8 +204,7 @@ row EndingSignalsLeaveNoTemporaryFile posix,strace 0 "$ok" '' 'ulimit -c 0 && ex
     wait $!; [ "$(kill -l $?)" = $s ] && only s.h && header s.h s.h || exit 1; done' s.h
 row OwnerAndModeKept posix,root 0 "$ok" 'echo old > kept.h && chown 65534:65534 kept.h && chmod 2604 kept.h' \
   'header kept.h kept.h && [ $(stat -c %u:%g:%a kept.h) = 65534:65534:2604 ]' kept.h
-# ACLs as a plain write leaves them: a replaced header keeps its own (of 71
-# entries), never the folder's default, which a new one gets as a plain create.
+# ACLs as a plain write leaves them: a replaced header keeps its own (71 entries), a new one gets the folder's default.
 row AccessControlListsAsAPlainWriteLeavesThem posix 0 "$ok" 'echo old > a.h && echo old > b.h && chmod 640 b.h &&
   setfacl -m "$(seq -s, -f u:%g:rw- 1000 1070)" a.h && setfacl -d -m u:65534:rw- . && getfacl -c a.h b.h > "$T/acl"' '$TOOL b.h > /dev/null &&
   [ "$(getfacl -c a.h b.h)" = "$(cat "$T/acl")" ] && umask 077 && $TOOL c.h > /dev/null && touch plain.h &&
@@ -267,8 +261,8 @@ row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$n
 row WritableHeaderInALockedFolder all,root 0 "$ok" "$locked"' && note fixed/h.h' \
   'header fixed/h.h fixed/h.h && same fixed/h.h && cd fixed && only h.h' fixed/h.h
 # A folder that takes new files but refuses renames and deletions (under Wine, Linux's append-only one).
-row AppendOnlyFolder windows,root 0 "$ok" 'mkdir a && echo old > a/h.h && note a/h.h && chattr +a a' \
-  'header a/h.h a/h.h && same a/h.h && $TOOL a/n.h > /dev/null && header a/n.h a/n.h' a/h.h
+row AppendOnlyFolder all,root 0 "$ok" 'mkdir a && echo old > a/h.h && note a/h.h && chattr +a a' \
+  'same a/h.h && header a/h.h a/h.h && $TOOL a/n.h > /dev/null && header a/n.h a/n.h && { [ -n "$W" ] || { cd a && only h.h n.h; }; }' a/h.h
 row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
   'mkdir -m 1777 t && seq 1000 > t/h.h && chmod 666 t/h.h && note t/h.h && AS=$nobody' \
   'header t/h.h t/h.h && same t/h.h && [ $(stat -c %u t/h.h) = 0 ] && cd t && only h.h' t/h.h
@@ -285,16 +279,14 @@ row FileSystemWithoutAcls posix,mount 0 "$ok" 'mkdir r && mount -t ramfs ramfs r
 row FailedWriteInPlaceKeepsTheOldHeader all,root 1 "${write}fixed/h.h " "$locked"' && ulimit -f 0' '[ $(cat fixed/h.h) = old ]' fixed/h.h
 row SizeLimitBeforeALongerHeaderInPlace posix,root 1 "${write}fixed/h.h " 'mkdir fixed && seq 1000 > fixed/h.h && chattr +i fixed &&
   AS="prlimit --fsize=100"' '[ "$(cat fixed/h.h)" = "$(seq 1000)" ]' fixed/h.h
-row AppendOnlyFolderGetsNoTemporaryFile posix,root 0 "$ok" 'mkdir a && echo old > a/h.h && note a/h.h && chattr +a a' \
-  'same a/h.h && header a/h.h a/h.h && $TOOL a/n.h > /dev/null && header a/n.h a/n.h && cd a && only h.h n.h' a/h.h
 
 # Any other failure: "Can't write", the old header as it was, no temporary file.
 row SizeLimit all 1 "${write}h.h " 'echo old > h.h && ulimit -f 0' '[ $(cat h.h) = old ] && only h.h' h.h
+# A failed rename; no space for the temporary file; every temporary name taken: nothing is written but the report.
 row FailedRename posix,strace 1 "${write}h.h " 'echo old > h.h && export ASAN_OPTIONS=detect_leaks=0 &&
-  AS="strace -qq -o /dev/null -e inject=renameat2,renameat:error=EIO"' '[ $(cat h.h) = old ] && only h.h' h.h
-# No space for the temporary file; every temporary name taken: nothing is written but the report.
-row NoSpaceForTheTemporaryFile posix,strace 1 "${write}h.h " 'echo old > h.h && export ASAN_OPTIONS=detect_leaks=0 &&
-  AS="strace -qq -o /dev/null -e inject=write:error=ENOSPC:when=2"' '[ $(cat h.h) = old ] && only h.h' h.h
+  AS="strace -qq -o /dev/null -e inject=renameat2,renameat:error=EIO"' '[ $(cat h.h) = old ] && only h.h &&
+  { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e inject=write:error=ENOSPC:when=2 $TOOL h.h > "$T/e" 2>&1; [ $? = 1 ]; } &&
+  grep -q "write: h.h" "$T/e" && grep -qx "ventrim: h.h: No space left on device" "$T/e" && [ $(cat h.h) = old ] && only h.h' h.h
 row EveryTemporaryNameTaken posix,strace 1 "${write}h.h " 'export ASAN_OPTIONS=detect_leaks=0 && echo old > h.h && AS="strace -qq -o
   $T/t -e trace=%desc" && $AS $TOOL h.h > /dev/null && echo old > h.h && AS="$AS -e inject=openat:error=EEXIST:when=$(grep ^openat \
   "$T/t" | grep -n O_EXCL | sed "s/:.*//;q")+"' '[ $(cat h.h) = old ] && only h.h && ! grep -v "^write([12]," "$T/t" | grep -q "write\|send"' h.h
@@ -324,9 +316,8 @@ row ModeKeptUnderWine windows 0 "$ok" 'echo old > h.h && chmod 640 h.h' '[ $(sta
 row SystemAttributeKept windows 0 "$ok" 'echo old > h.h && ${TOOL% *} attrib +s h.h' \
   '${TOOL% *} attrib h.h | cut -c1-12 | grep -q S && header h.h h.h' h.h
 
-# A compiler or virus scanner may hold the header open a moment without sharing writing: the tool
-# waits for it, but not for long. One that shares writing but not deletion (an editor) blocks the
-# replacement, not a plain write: the header is rewritten in place at once.
+# A holder that does not share writing (a compiler, a virus scanner) is waited for, briefly; one that shares
+# writing but not deletion (an editor) blocks only the replacement: the header is rewritten in place at once.
 row HeldBrieflyByAnotherProcess windows 0 "$ok" "HOLD=800 && $held" 'header h.h h.h && only h.h' h.h
 row HeldLongByAnotherProcess windows 1 "${open}h.h " "HOLD=4000 && $held" '[ $(cat h.h) = old ] && only h.h' h.h
 # i686: a header over 4 GiB whose rewrite in place fails keeps its size.
@@ -336,8 +327,7 @@ row HeldSharingWritingByAnotherProcess windows 0 "$ok" "HOLD='1800 shared' && $h
   'header h.h h.h && same h.h && only h.h && ! grep -q released "$T/held"' h.h
 
 # Standard output is a report: the header is written without it.
-row StandardOutputWithoutReader posix 0 - 'mkfifo "$T/p" && exec 3<> "$T/p" > "$T/p" 3<&-' 'header h.h h.h' h.h
-row StandardOutputOverASizeLimit posix 0 - 'head -c 512 /dev/zero > "$T/out" && exec >> "$T/out" && ulimit -f 1' \
-  'header h.h h.h && [ $(stat -c %s "$T/out") = 512 ]' h.h
+row StandardOutputWithoutReader posix 0 - 'mkfifo "$T/p" && exec 3<> "$T/p" > "$T/p" 3<&-' 'header h.h h.h &&
+  head -c 512 /dev/zero > "$T/out" && (ulimit -f 1 && exec $TOOL g.h >> "$T/out") && header g.h g.h && [ $(stat -c %s "$T/out") = 512 ]' h.h
 
 fail "no such row"

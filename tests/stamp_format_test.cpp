@@ -82,19 +82,18 @@ TEST(UserName, ClampedTo79BytesOnACharacterBoundary) {
 
 TEST(Escaping, CommentAndStringLiteral) {
     // Trigraphs are written "?\?" so that this file means the same with trigraphs on or off. An empty column: unchanged.
+    // Then well-formed UTF-8 of two, three and four bytes and at the edges; Latin-1, overlong forms, a surrogate,
+    // beyond U+10FFFF, cut sequences; the first and last bidirectional controls of both ranges, their neighbours, a cut one.
     const struct { std::string in, comment, literal; } rows[] = {
         {"/*/", "/\\*\\/", "/*/"}, {"**//%s", "**\\//%s", "**//%s"}, {"a\"b\\c", "", "a\\\"b\\\\c"},
         {"a?\?-b?\?/", "a?\\?-b?\\?/", "a?\\?-b?\\?/"}, {"???", "?\\?\\?", "?\\?\\?"},
         {std::string("\n\x01\x1F\x7F" "7", 5), "\\012\\001\\037\\1777", "\\012\\001\\037\\1777"},
         {"a*\\\n/h.h", "a*\\\\012/h.h", "a*\\\\\\012/h.h"},
-        // Well-formed UTF-8 of two, three and four bytes, and at the edges.
         {"J\xC3\xBC \xE2\x82\xAC \xF0\x9F\x98\x80 \xC2\x80\xDF\xBF\xED\x9F\xBF\xEF\xBF\xBF\xF1\x80\x80\x80\xF4\x8F\xBF\xBF\xE0\xA0\x80", "", ""},
-        // Latin-1, overlong forms, a surrogate, beyond U+10FFFF, cut sequences.
         {"\xC0\xAF\xE0\x9F\xBF\xC1\xBF\x80\x80\x80\x80\xF5\xF0\x8F\xBF\xBF", "",
          "\\300\\257\\340\\237\\277\\301\\277\\200\\200\\200\\200\\365\\360\\217\\277\\277"},
         {"jos\xE9\xED\xA0\x80\xF4\x90\x80\x80", "", "jos\\351\\355\\240\\200\\364\\220\\200\\200"},
         {"\xF0\x90\x80\xF5\xE0\xA0", "", "\\360\\220\\200\\365\\340\\240"},
-        // The first and last bidirectional controls of both ranges, their neighbours, a cut one.
         {"\xE2\x80\xAA\xE2\x80\xAE\xE2\x81\xA6\xE2\x81\xA9 \xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\xE2\x80",
          "\\342\\200\\252\\342\\200\\256\\342\\201\\246\\342\\201\\251 \xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\xE2\x80",
          "\\342\\200\\252\\342\\200\\256\\342\\201\\246\\342\\201\\251 \xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\\342\\200"},
@@ -183,16 +182,13 @@ TEST(Revision, StatusSettingsEnvironmentAndArguments) {
     std::string joined = settings;
     std::replace(joined.begin(), joined.end(), '\0', ' ');
     for (const char* s : {"-c core.fsmonitor=false ", "-c protocol.allow=never ", "-c filter.a b.c.clean= ", "-c filter.a b.c.smudge= ",
-                          "-c filter.a b.c.process= ", "-c filter.a b.c.required=false ", "-c protocol.ssh.allow=never "}) {
+                          "-c filter.a b.c.process= ", "-c filter.a b.c.required=false ", "-c protocol.ssh.allow=never "})
         EXPECT_NE(joined.find(s), std::string::npos) << s;
-    }
     EXPECT_FALSE(safetySettings("filter.a=b.clean", settings));
-    for (const char* name : {"PATH", "HOME", "GIT_CONFIG_GLOBAL", "GIT_CONFIG_NOSYSTEM", "GIT_CEILING_DIRECTORIES"}) {
+    for (const char* name : {"PATH", "HOME", "GIT_CONFIG_GLOBAL", "GIT_CONFIG_NOSYSTEM", "GIT_CEILING_DIRECTORIES"})
         EXPECT_TRUE(passedToGit(name)) << name;
-    }
-    for (const char* name : {"GIT_DIR", "GIT_WORK_TREE", "GIT_INDEX_FILE", "GIT_CONFIG_PARAMETERS", "PAGER"}) {
+    for (const char* name : {"GIT_DIR", "GIT_WORK_TREE", "GIT_INDEX_FILE", "GIT_CONFIG_PARAMETERS", "PAGER"})
         EXPECT_FALSE(passedToGit(name)) << name;
-    }
     const std::pair<std::string, std::string> arguments[] = {{"a\\b", "a\\b"}, {"", "\"\""}, {"C:\\a b\\", "\"C:\\a b\\\\\""},
         {"a\\\"b", "\"a\\\\\\\"b\""}, {"a\tb", "\"a\tb\""}};
     for (const auto& [text, quoted] : arguments) EXPECT_EQ(quotedArgument(text), quoted) << text;
