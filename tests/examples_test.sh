@@ -1,8 +1,7 @@
 #!/bin/sh
-# The examples a document marks ("<!-- example: KIND -->" before a code block, in
-# the man page '.\" example: KIND' before .nf), taken as they stand and run with
-# the built tool on PATH:   examples_test.sh DOCUMENT KIND TOOL BUILD_DIR
-# The stamp's sources are the document's, else the build guide's.
+# The examples a document marks ("<!-- example: KIND -->" before a code block, '.\" example: KIND' before .nf),
+# run as they stand with the built tool on PATH (stamp sources: the document's, else the build guide's):
+#   examples_test.sh DOCUMENT KIND TOOL BUILD_DIR
 set -eu
 export LC_ALL=C
 doc=$1 kind=$2 guide=$(cd "$(dirname "$0")/../docs" && pwd)/build-integration.md n=0

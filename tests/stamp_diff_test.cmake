@@ -1,7 +1,5 @@
-# The link stamp's compile against CMake's own: COUNT projects drawn (SEED) from what real
-# projects write, configured only; in each, the stamp's whole command against compile_commands.json's
-# for a source of its language in the same target, argument by argument, but for what the build
-# guide lists: the stamp's header folder and forced header, SYSTEM folders as -I in their place.
+# The link stamp's compile against CMake's own (compile_commands.json) in COUNT projects drawn (SEED), argument
+# by argument but for the stamp's header folder and forced header, and SYSTEM folders given as -I.
 cmake_minimum_required(VERSION 3.20)
 string(RANDOM LENGTH 1 RANDOM_SEED ${SEED} unused)
 function(draw var)  # one of ARGN
@@ -12,9 +10,6 @@ function(draw var)  # one of ARGN
   set(${var} "${value}" PARENT_SCOPE)
 endfunction()
 set(launcher /usr/bin/env VENTRIM_LAUNCHED=1)
-if(NOT GENERATORS)
-  set(GENERATORS "Ninja" "Unix Makefiles" "Ninja Multi-Config")
-endif()
 # A line of each group in this order (@ the target, @P its properties, @L the stamp's language).
 set(groups policy pre kind dep includes defs options std pic vis exports call late)
 set(policy 3.0 3.10 3.20 3.22 3.25)
@@ -100,8 +95,6 @@ foreach(key IN LISTS keys)
   endif()
 endforeach()
 
-set(compared 0)
-set(failures "")
 foreach(i RANGE 1 ${COUNT})
   list(POP_FRONT case_${i} key lang x)
   set(build "${WORK_DIR}/${key}/build")
@@ -152,15 +145,12 @@ foreach(i RANGE 1 ${COUNT})
       string(REGEX REPLACE ";-(o|MT|MF);[^;]*" "" ${var} "${${var}}")
       list(REMOVE_ITEM ${var} -c -MD "${WORK_DIR}/${key}/src/c${i}/stamp.${x}" "${WORK_DIR}/${key}/src/c${i}/probe.${x}")
     endforeach()
-    math(EXPR compared "${compared} + 1")
     if(NOT rc EQUAL 0 OR NOT header OR NOT stamp STREQUAL cmake)
       string(REPLACE ";" " " failure "c${i} ${config} ${err}:\n  stamp: ${stamp}\n  cmake: ${cmake}\n${case_${i}}")
       list(APPEND failures "${failure}")
     endif()
   endforeach()
 endforeach()
-list(LENGTH failures failed)
-message(STATUS "compared ${compared} compiles; ${failed} departed")
 if(failures)
   message(FATAL_ERROR "${failures}")
 endif()
