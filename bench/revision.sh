@@ -25,6 +25,9 @@ for d in $(seq 0 99); do
   for f in $(seq 0 99); do echo "file $d/$f" > "$repo/d$d/f$f.c"; done
 done
 git -C "$repo" init -q
+# No gc in the background after the commit of 10,000 loose objects: it would
+# run beside the timings, and into the folder's removal.
+git -C "$repo" config gc.auto 0
 git -C "$repo" add .
 git -C "$repo" -c user.name=bench -c user.email=bench@example.com commit -qm files
 
