@@ -1,6 +1,7 @@
 # The one version number: a copy of the sources with another project() version
 # shows it in the banner, --version, the man page, the package, and the Windows
-# version record and manifest; both changelogs name this tree's version.
+# version record and manifest; both changelogs name this tree's version (CHANGELOG.md
+# may first hold an "## Unreleased" section, for changes not yet released).
 #   cmake -DSOURCE_DIR=<dir> -DWORK_DIR=<dir> -DVERSION=<x.y.z> [-DMINGW_TOOLCHAIN=<file>] -P version_test.cmake
 function(expect what text regex)
   if(NOT text MATCHES "${regex}")
@@ -8,6 +9,9 @@ function(expect what text regex)
   endif()
 endfunction()
 file(STRINGS "${SOURCE_DIR}/CHANGELOG.md" changes REGEX "^## ")
+if(changes MATCHES "^## Unreleased;")
+  list(POP_FRONT changes)
+endif()
 file(STRINGS "${SOURCE_DIR}/docs/changelog" debian LIMIT_COUNT 1)
 expect("CHANGELOG.md's newest section is not ${VERSION}" "${changes}" "^## ${VERSION} ")
 expect("docs/changelog's newest entry is not ${VERSION}" "${debian}" "^ventrim \\(${VERSION}\\)")
