@@ -61,13 +61,20 @@ revision() {
 unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/stderr"; }
 at() { git -C "${1:-r}" rev-parse HEAD; }
 
-# race PATTERN STEP ARG...: the tool runs on the ARGs, held by strace for a second at the first system
-# call whose trace matches PATTERN (found by a run before), while STEP runs; its status is in $T/raced.
+# race PATTERN STEP ARG...: a window made certain between two of the tool's looks at its header (the last
+# ARG): the tool ($AS $TOOL) runs on the ARGs, held by strace for a second at the first system call whose
+# trace matches PATTERN after one that named the header, while STEP runs; the tool's status is in $T/raced.
+# Fails closed: no such call, or one never reached or never held, fails the row (the window never opened).
 race() {
-  p=$1 s=$2 c=${1%%[!a-z0-9]*} && shift 2 && export ASAN_OPTIONS=detect_leaks=0 && t="strace -qq -o $T/trace -e trace=$c"
-  $t $TOOL "$@" > /dev/null 2>&1; n=$(grep -nE "^$p" "$T/trace" | sed 's/:.*//;q') && : > "$T/trace" && i=0
-  { $t -e inject=$c:delay_enter=1000000:when=$n $TOOL "$@" > /dev/null 2>&1; echo $? > "$T/raced"; } &
-  until grep -qE "^$p" "$T/trace" || [ $((i += 1)) = 500 ]; do sleep 0.01; done; eval "$s"; wait $!
+  p=$1 s=$2 c=${1%%[!a-z0-9]*} && shift 2 && export ASAN_OPTIONS=detect_leaks=0 && eval "h=\${$#}" && h=${h##*/}
+  strace -qq -o "$T/trace" -e trace=%file,%desc,$c $AS $TOOL "$@" > /dev/null 2>&1
+  n=$(awk -v p="^$p" -v c="$c(" -v h="[\"/]$h\"" 'index($0, c) == 1 { k++ } $0 ~ p && seen { print k; exit } $0 ~ h && !/^execve/ { seen = 1 }' "$T/trace")
+  [ -n "$n" ] || fail "race: no call matches $p after a first look at $h"
+  : > "$T/trace" && i=0
+  { strace -qq -o "$T/trace" -e trace=$c -e inject=$c:delay_enter=1000000:when=$n $AS $TOOL "$@" > /dev/null 2>&1; echo $? > "$T/raced"; } &
+  until grep -qE "^$p" "$T/trace" || [ $((i += 1)) = 500 ]; do sleep 0.01; done
+  [ $i != 500 ] && (eval "$s") || { wait $!; fail "race: $p never reached, or the step failed: $s"; }; wait $!
+  grep -qE "^$p.* \(DELAYED\)$" "$T/trace" || fail "race: $p not held: $(cat "$T/trace")"
 }
 fail() { echo "$ROW: $*"; exit 1; }
 row() {
@@ -180,17 +187,22 @@ row StampedAfreshInTheLocalZone all 0 "$ok" 'date +%s > "$T/before" && $TOOL fir
 # Without getrandom and /dev/urandom (an empty file here), two runs still get different GUIDs.
 row NoRandomSource posix,mount,strace 0 "$ok" 'touch "$T/e" && mount --bind "$T/e" /dev/urandom && export ASAN_OPTIONS=detect_leaks=0 &&
   AS="strace -qq -o /dev/null -e inject=getrandom:error=ENOSYS" && $AS $TOOL a.h > /dev/null' '[ "$(grep GUID a.h)" != "$(grep GUID b.h)" ]' b.h
+# Without getrandom, /dev/urandom, which is closed after: the run works under a limit of 6 descriptors.
+row RandomDeviceClosedAfterUse posix,strace 0 "$ok" 'echo old > h.h && exec 3>&- 4>&- && export ASAN_OPTIONS=detect_leaks=0 &&
+  AS="strace -qq -o $T/calls -e trace=getrandom,openat -e inject=getrandom:error=ENOSYS prlimit --nofile=6 --"' \
+  'header h.h h.h && grep -q "^openat(.*\"/dev/urandom\".* = [0-9]" "$T/calls"' h.h
 # The account name: read from the passwd file where the name services make it the deciding source, whatever
 # other lines hold (then the name-service cache's socket is not tried), else asked of them (systemd names uid 0 "root").
 row AccountFromThePasswdFile posix,mount,strace 0 "$ok" '
   accounts "  passwd:files systemd # (a comment)\n#x: files [BOGUS\nhosts: files [Success = return !NOTFOUND=continue unavail=MERGE \
     tryagain=Return] [BOGUS" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" " zed:x:0:0::/:" &&
   export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o $T/calls -e trace=socket"' 'user zed && [ ! -s "$T/calls" ]' h.h
-# Else the C library is asked: a '#' in a word, an action it cannot read on any line, a NUL byte, an entry over 1 MiB, no entry.
+# Else the C library is asked: a '#' in a word, an action it cannot read on any line, a NUL byte, an entry over 1 MiB, no entry;
+# it passes over a line whose uid or gid is no number.
 row AccountsAsTheCLibraryReadsThem posix,mount 0 "$ok" 'accounts "passwd: files" "a:x:1:1::/:"' 'user 0 &&
   for a in "#local" "\nhosts: x [BOGUS=return]" "\nhosts: x [NOTFOUND=return" "\nhosts: x [NOTFOUND return]" \
     "\nhosts: x [SUCCESS=RETURX]"; do again 0 "passwd: files$a" "zed:x:0:0::/:" || exit 1; done &&
-  again zed "passwd: files" "a\0:x:0:0::/:" "zed:x:0:0::/:" &&
+  again zed "passwd: files" "a\0:x:0:0::/:" "zed:x:0:0::/:" && again zed "passwd: files" "a:x:0:x::/:" "b:x:0x:0::/:" "zed:x:0:0::/:" &&
   again zed "passwd: files [SUCCESS=return]" "zed:x:0:0:$(head -c 1100000 /dev/zero | tr "\0" g):/:"' h.h
 row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" 'accounts "passwd: systemd files" "zed:x:0:0::/:"' 'user root' h.h
 row LongestNameNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
@@ -240,12 +252,19 @@ row RootRunInAHostileFolderHandsNoFileOver posix,root 0 "$ok" "$attack" \
   'kill $(cat "$T/attacker") && [ $(stat -c %u:%a safe/secret.h) = 0:600 ] && [ $(cat safe/secret.h) = secret ]' evil/stamp.h
 # Races made certain: a file another user renames onto the header's name in a sticky folder between the
 # tool's looks is never written; a run that replaces the header meanwhile is not rewritten in place.
+# Windows: between the look at the name in its folder and the look through the whole path; between those
+# and the open; between the check of the opened file and the rename; before the in-place path's look again.
 row RenamedOntoInAStickyFolderMidRun posix,root,strace 0 "$ok" 'mkdir -m 1777 t' '
-  for p in "newfstatat.AT_FDCWD, \"t/h.h\"" "newfstatat.[0-9]+, \"h.h\""; do $nobody sh -c "echo a1 > t/h.h; echo a2 > t/a2" &&
+  for p in "newfstatat.AT_FDCWD, \"t/h.h\"" "openat.[0-9]+, \"h.h\""; do $nobody sh -c "echo a1 > t/h.h; echo a2 > t/a2" &&
     race "$p" "$nobody mv t/a2 t/h.h" t/h.h && [ $(cat "$T/raced") = 1 ] && [ $(cat t/h.h) = a2 ] || exit 1; done' x.h
 row OverlappingRunsLeaveAWholeHeader posix,strace 0 "$ok" '' '
-  for p in "newfstatat.[0-9]+, \"h.h\"" renameat2 "openat.[0-9]+, \"h.h\""; do echo old > h.h && race "$p" "$TOOL h.h > /dev/null && note h.h" h.h &&
+  for p in "newfstatat.AT_FDCWD, \"h.h\"" renameat2 "openat.[0-9]+, \"h.h\""; do echo old > h.h && race "$p" "$TOOL h.h > /dev/null && note h.h" h.h &&
     [ $(cat "$T/raced") = 0 ] && header h.h h.h && ! same h.h && only h.h x.h || exit 1; done' x.h
+# A runner who may not write the folder rewrites the header in place; the file another run put there
+# meanwhile gets the header, the one it replaced (linked as $T/old) is left as it was then.
+row ReplacedMidRunNotRewrittenInPlace posix,root,strace 0 "$ok" 'mkdir -m 755 f && echo old > f/h.h && chmod 666 f/h.h &&
+  ln f/h.h "$T/old"' 'AS=$nobody && race "newfstatat.[0-9]+, \"h.h\"" "cp f/h.h \"$T/was\" && $TOOL f/h.h > /dev/null &&
+  note f/h.h" f/h.h && [ $(cat "$T/raced") = 0 ] && cmp "$T/old" "$T/was" && header f/h.h f/h.h && same f/h.h && only f x.h' x.h
 
 # Paths that cannot be opened are reported and left alone.
 row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " '' 'only && cause "a%sb/x.h: No such file or directory"' a%sb/x.h
