@@ -3,13 +3,16 @@
 # NAME), with TOOL the command that starts it (W set under Wine), REVISION and
 # VERSION the project's. A row: row NAME WHERE STATUS OUTPUT BEFORE CHECK [ARG...]
 # WHERE: all, posix or windows; ",root", ",mount" (own mount namespace), ",strace",
-# ",systemd" or ",git" skip the row where these are missing. BEFORE runs in the case's
+# ",systemd" or ",git" name what the row needs (see need). BEFORE runs in the case's
 # folder, then the tool, started by $AS, with the ARGs; OUTPUT is a pattern for
 # what follows the banner ("-": none). CHECK runs there after; $T is a folder beside.
 # Standard error holds nothing, but with status 1 the line "ventrim: PATH: CAUSE".
 ROW=$1
+# A row whose need is missing says so and exits 77: a skip for a row run by hand, a failure under ctest,
+# which registers a row only where configure found its needs.
+need() { echo "$ROW: needs $1, which is missing here"; exit 77; }
 if [ -z "$VENTRIM_OWN_NAMESPACE" ] && grep -q "^row $ROW [a-z,]*mount" "$0"; then
-  [ "$(id -u)" = 0 ] || exit 77
+  [ "$(id -u)" = 0 ] || need root
   VENTRIM_OWN_NAMESPACE=1 exec unshare -m sh "$0" "$ROW"
 fi
 S=$(mktemp -d "${TMPDIR:-/tmp}/ventrim-test-XXXXXX") && chmod 755 "$S" || exit 1
@@ -80,11 +83,11 @@ fail() { echo "$ROW: $*"; exit 1; }
 row() {
   [ "$1" = "$ROW" ] || return 0
   case $2 in windows*) [ -n "$W" ] || exit 77 ;; posix*) [ -z "$W" ] || exit 77 ;; esac
-  case $2 in *root*) [ "$(id -u)" = 0 ] || exit 77 ;; esac
-  case $2 in *strace*) command -v strace > /dev/null || exit 77 ;; esac
-  case $2 in *systemd*) PATH=$PATH:/sbin ldconfig -p | grep -q libnss_systemd || exit 77 ;; esac
+  case $2 in *root*) [ "$(id -u)" = 0 ] || need root ;; esac
+  case $2 in *strace*) command -v strace > /dev/null || need strace ;; esac
+  case $2 in *systemd*) PATH=$PATH:/sbin ldconfig -p | grep -q libnss_systemd || need "systemd's NSS module" ;; esac
   # Rows with git: git settings of the test's own, never the machine's; no search leaves the test's folder.
-  case $2 in *git*) command -v git > /dev/null || exit 77
+  case $2 in *git*) command -v git > /dev/null || need git
     export HOME=$S/notes GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=$S/notes/gitconfig GIT_CEILING_DIRECTORIES=$S \
       GIT_AUTHOR_NAME=a GIT_AUTHOR_EMAIL=a@b GIT_COMMITTER_NAME=a GIT_COMMITTER_EMAIL=a@b ;; esac
   status=$3 out=$4 before=$5 check=$6
