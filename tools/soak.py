@@ -8,9 +8,16 @@ and prints four counts, each of which must be 0:
   writes into another user's file  root's header found in a file an attacker
                                    (uid 65534) kept renaming onto its name in
                                    a sticky folder
-  torn reads                       reads of a replaced header, by a reader
-                                   running alongside, that were not one whole
-                                   header
+  torn reads                       reads of the header, by readers running
+                                   alongside, that were not byte for byte one
+                                   of the headers the runs wrote (each run has
+                                   a SOURCE_DATE_EPOCH of its own, so what it
+                                   writes is known before it starts), or that
+                                   found no header; replaced by root in a
+                                   folder it may write, and rewritten in place
+                                   by a runner not root in one it may not
+                                   (those readers take the lock the rewrites
+                                   take turns by)
   temporaries left                 temporary files left beside the headers
                                    after runs that random signals (all that
                                    end a process, 32 and 33 too) cut short
@@ -18,6 +25,7 @@ and prints four counts, each of which must be 0:
                                    a header of another owner changed owner,
                                    group, mode or ACL
 """
+import fcntl
 import os
 import random
 import signal
@@ -30,11 +38,6 @@ import time
 NOBODY = 65534
 SIGNALS = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM,
            signal.SIGVTALRM, signal.SIGPROF, 32, 33, signal.SIGRTMIN, signal.SIGRTMIN + 5]
-
-
-def whole(data):
-    lines = data.split(b"\n")
-    return len(lines) == 15 and lines[0] == b"/*" and lines[13] == b"#endif" and lines[14] == b""
 
 
 def as_nobody(groups=()):
@@ -57,9 +60,10 @@ def made(base, name, mode, text=None):
     return path
 
 
-def run(tool, path, cwd, preexec=None):
+def run(tool, path, cwd, preexec=None, epoch=None):
+    env = dict(os.environ, SOURCE_DATE_EPOCH=str(epoch)) if epoch else None
     return subprocess.Popen([tool, path], cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                            preexec_fn=preexec)
+                            preexec_fn=preexec, env=env)
 
 
 # The attacker, in C to be fast enough to land in a window of microseconds:
@@ -115,30 +119,54 @@ def attack(tool, base, runs):
     return written, left
 
 
-def parallel(tool, base, runs):
-    """Overlapping runs on one header, a reader alongside, random signals; torn reads and temporaries left."""
-    folder = made(base, "parallel", 0o755)
+def parallel(tool, base, runs, in_place):
+    """Overlapping runs on one header, readers alongside, random signals: reads that were not one of the
+    headers the runs wrote (or found none), reads, temporaries left. In place: runs by a runner who may
+    write the header but not its folder, which take turns by flock, as the readers do."""
+    folder = made(base, "in-place" if in_place else "parallel", 0o755)
     header = os.path.join(folder, "h.h")
-    run(tool, "h.h", folder).wait()
+    preexec = as_nobody() if in_place else None
+    if in_place:
+        made(folder, "h.h", 0o666, "old\n")
+    # What each run writes, made beforehand by a run of the same epoch on its own.
+    reference = made(base, "reference-" + os.path.basename(folder), 0o755)
+    written = set()
+    epochs = iter(range(1700000000, 1800000000))
+
+    def start():
+        # Every other header a byte shorter (a 7-digit time in hex), which an in-place rewrite writes in
+        # two steps and a cut.
+        epoch = next(epochs) - (1600000000 if random.random() < 0.5 else 0)
+        run(tool, "h.h", reference, epoch=epoch).wait()
+        with open(os.path.join(reference, "h.h"), "rb") as f:
+            written.add(f.read())
+        return run(tool, "h.h", folder, preexec, epoch)
+    start().wait()
+    inode = os.stat(header).st_ino
     stop = threading.Event()
     counts = {"reads": 0, "torn": 0}
+
+    def read():
+        with open(header, "rb") as f:
+            if in_place:
+                fcntl.flock(f, fcntl.LOCK_SH)
+            return f.read()
 
     def reader():
         while not stop.is_set():
             try:
-                with open(header, "rb") as f:
-                    data = f.read()
+                data = read()
             except OSError:
-                continue
+                data = None
             counts["reads"] += 1
-            if not whole(data):
+            if data not in written:
                 counts["torn"] += 1
     threads = [threading.Thread(target=reader) for _ in range(2)]
     for t in threads:
         t.start()
     done = 0
     while done < runs:
-        procs = [run(tool, "h.h", folder) for _ in range(3)]
+        procs = [start() for _ in range(3)]
         if random.random() < 0.5:
             time.sleep(random.random() * 0.004)
             victim = random.choice(procs)
@@ -153,8 +181,9 @@ def parallel(tool, base, runs):
     for t in threads:
         t.join()
     left = [n for n in os.listdir(folder) if n != "h.h"]
-    with open(header, "rb") as f:
-        counts["torn"] += 0 if whole(f.read()) else 1
+    counts["torn"] += 0 if read() in written else 1
+    if in_place and os.stat(header).st_ino != inode:
+        sys.exit("soak: the runs in place replaced the header: the soak took the wrong path")
     return counts["torn"], counts["reads"], len(left)
 
 
@@ -196,12 +225,15 @@ def main():
         os.chmod(tool, 0o755)
         started = time.time()
         written, left = attack(tool, base, runs)
-        torn, reads, more = parallel(tool, base, runs)
-        left += more
+        torn, reads, more = parallel(tool, base, runs, False)
+        torn_in_place, reads_in_place, more_in_place = parallel(tool, base, runs, True)
+        torn += torn_in_place
+        reads += reads_in_place
+        left += more + more_in_place
         gained = rights(tool, base, runs // 3)
-        print("runs: %d attacked, %d overlapping (3 at a time, signals at random), %d by a runner not root"
-              % (runs, runs, runs // 3 * 2))
-        print("reads by the validating reader: %d; seconds: %.0f" % (reads, time.time() - started))
+        print("runs: %d attacked, %d overlapping and %d in place (3 at a time, signals at random), %d by a runner not root"
+              % (runs, runs, runs, runs // 3 * 2))
+        print("reads by the validating readers: %d; seconds: %.0f" % (reads, time.time() - started))
         print("writes into another user's file: %d" % written)
         print("torn reads: %d" % torn)
         print("temporaries left: %d" % left)
