@@ -44,7 +44,7 @@ struct StampMacro {
 // the lines and order it had.
 std::vector<StampMacro> stampMacros(const BuildStamp& stamp, const SourceRevision* revision = nullptr);
 
-// The complete header, with '\n' line ends, with the two lines of revision
+// The complete header, with '\n' line ends, with the revision's lines
 // when given. Pure: same inputs, same bytes.
 std::string formatStampHeader(const std::string& headerFileName, const BuildStamp& stamp,
                               const SourceRevision* revision = nullptr);
