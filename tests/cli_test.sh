@@ -149,11 +149,13 @@ row RevisionWithoutAFolderOrHeader all 2 "$usage$(printf '\n- --revision=\n- h.h
   wrong "--revision=DIR comes first, before the header path" h.h --revision=. &&
   wrong "--help goes alone, as in ventrim --help$named ./--help" --revision=. --help' --revision= h.h
 # Under Windows an option, a number or a zone is judged by the text the system received: a fullwidth
-# look-alike, which argv's ANSI text shows as ASCII, is a name, no digit and no zone (then UTC, Wine's).
+# look-alike, which argv's ANSI text shows as ASCII, is a name, no digit and no zone (then UTC, Wine's);
+# a folder's name after --revision= may be any.
 row LookAlikesAreNoOptionsNumbersOrZones windows 0 "$ok" 'date +%s > "$T/before"' 'header －－help --help &&
   cp －－help first.h && TZ=ＡＢＣ-3 $TOOL z.h > /dev/null && clock UTC z.h && TZ=ABC-５ $TOOL f.h > /dev/null &&
   clock UTC f.h && ! SOURCE_DATE_EPOCH=１２３ $TOOL e.h > "$T/e" && grep -q "EPOCH=\"１２３\" is not" "$T/e" &&
-  { $TOOL －－revision=. r.h > /dev/null; [ $? = 2 ]; } && only f.h first.h z.h －－help' －－help
+  { $TOOL －－revision=. r.h > /dev/null; [ $? = 2 ]; } && $TOOL --revision=ā a.h > /dev/null 2>&1 &&
+  only a.h f.h first.h z.h －－help' －－help
 
 # SOURCE_DATE_EPOCH (on Windows in any case): the header depends only on it and the path, in UTC
 # whatever TZ says, with the GUID every version gives them; one that holds it already is not touched.
