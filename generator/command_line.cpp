@@ -1,3 +1,4 @@
+// The command line read once: the action it asks for, or what is wrong with it.
 #include "command_line.h"
 
 #include <string_view>
