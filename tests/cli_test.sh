@@ -6,7 +6,7 @@
 # ",systemd" or ",git" name what the row needs (see need). BEFORE runs in the case's
 # folder, then the tool, started by $AS, with the ARGs; OUTPUT is a pattern for
 # what follows the banner ("-": none). CHECK runs there after; $T is a folder beside.
-# Standard error holds nothing, but with status 1 the line "ventrim: PATH: CAUSE".
+# Standard error holds nothing, but with status 1 the line "ventrim: PATH: CAUSE", with 2 "ventrim: WHY".
 ROW=$1
 # A row whose need is missing says so and exits 77: a skip for a row run by hand, a failure under ctest,
 # which registers a row only where configure found its needs.
@@ -21,11 +21,16 @@ if [ -z "$W" ]; then cp "$TOOL" "$S/ventrim" && TOOL=$S/ventrim; fi
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"
 [ -z "$W" ] || trap '' XFSZ  # Windows has no such signal, only a failed write
 
-# header FILE PATH: FILE is a whole stamp header whose comment names PATH.
+# lines: how many lines the tool writes for a plain name (asked once).
+lines() {
+  [ -s "$S/lines" ] || (cd "$T" && $TOOL plain.h > /dev/null && tr -d '\r' < plain.h | wc -l > "$S/lines" && rm plain.h)
+  cat "$S/lines"
+}
+# header FILE PATH [EXTRA]: FILE is a whole stamp header whose comment names PATH, with EXTRA lines more.
 header() {
   tr -d '\r' < "$1" > "$T/h"
-  [ "$(wc -l < "$T/h")" -eq 14 ] && [ "$(sed -n 2p "$T/h")" = " * $2 " ] && [ "$(sed -n 14p "$T/h")" = "#endif" ] ||
-    { echo "not the header for $2: $1"; cat "$1"; return 1; }
+  [ "$(wc -l < "$T/h")" -eq $(($(lines) + ${3:-0})) ] && [ "$(sed -n 2p "$T/h")" = " * $2 " ] &&
+    [ "$(sed -n '$p' "$T/h")" = "#endif" ] || { echo "not the header for $2: $1"; cat "$1"; return 1; }
 }
 # note FILE, then same FILE: the file noted (! same: a new one).
 note() { stat -c %i "$1" > "$T/inode"; }
@@ -54,11 +59,10 @@ user() { grep -qx "#define USER_NAME \"$1\"" h.h || { grep USER_NAME h.h; return
 again() { u=$1 && shift && nssFiles "$@" && $TOOL h.h > /dev/null && user "$u"; }
 # repo [OPTION...]: a repository r (git init's OPTIONs) holding a commit of f.
 repo() { exec 2> "$T/git" && git init -q "$@" r && echo a > r/f && git -C r add f && git -C r commit -qm 1; }
-# revision COMMIT MODIFIED [FILE]: h.h (or FILE) is a sixteen-line header whose last lines say so.
+# revision COMMIT MODIFIED [FILE]: h.h (or FILE) is a header with the revision's lines, which say so.
 revision() {
-  printf '#define CODE_REVISION "%s"\n#define CODE_REVISION_MODIFIED %s\n#endif\n' "$1" "$2" > "$T/rev"
-  tr -d '\r' < "${3:-h.h}" > "$T/h" && [ $(wc -l < "$T/h") = 16 ] && tail -n 3 "$T/h" | cmp -s - "$T/rev" ||
-    { cat "${3:-h.h}" "$T/stderr"; return 1; }
+  f=${3:-h.h} && header "$f" "$f" "$(grep -c '^#define CODE_REVISION' "$f")" && grep -qx "#define CODE_REVISION \"$1\"" "$T/h" &&
+    grep -qx "#define CODE_REVISION_MODIFIED $2" "$T/h" || { cat "$f" "$T/stderr"; return 1; }
 }
 # unread CAUSE: h.h holds an unknown revision, and standard error says why.
 unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/stderr"; }
@@ -101,7 +105,8 @@ row() {
   [ $got = $status ] || fail "status $got, expected $status; output: $actual"
   banner="Ventrim Rev $REVISION - build stamps for C and C++" && [ "$out" != - ] || banner= out=
   case $actual in "$banner"$out) ;; *) fail "output: $actual" ;; esac
-  case $status:$error in 1:"ventrim: $1: "?* | 0:"ventrim: revision of "*" not read: "?*) [ "$(wc -l < "$T/stderr")" = 1 ] ;;
+  case $status:$error in 1:"ventrim: $1: "?* | 0:"ventrim: revision of "*" not read: "?* | 2:"ventrim: "?*)
+      [ "$(wc -l < "$T/stderr")" = 1 ] ;;
     1:* | *:?*) false ;; esac ||
     fail "standard error: $error"
   (AS= && eval "$check") || fail "check failed: $check"
@@ -114,27 +119,53 @@ locked='mkdir fixed && echo old > fixed/h.h && chattr +i fixed'
 held='echo old > h.h && note h.h && { ${TOOL%ventrim.exe*}hold.exe h.h $HOLD > "$T/held" & } &&
   while [ ! -s "$T/held" ]; do sleep 0.05; done'
 pipe='{ ${TOOL%ventrim.exe*}hold.exe "$1" > "$T/piped" 2> "$T/ready" & } && while [ ! -s "$T/ready" ]; do sleep 0.05; done'
-help=$(printf '\nVentrim <headerFileName>\nWrites *')
+help="
+Ventrim <headerFileName>
+Writes headerFileName, a C header that defines this build's stamp: CODE_GUID,
+COMPILE_TIME_DATE_STR, COMPILE_TIME_DATE_INT and USER_NAME.
+  -h, --help      print this text
+  --version       print the version
+  --revision=DIR  (before headerFileName) also write the git commit checked
+                  out in DIR's work tree, and whether tracked files differ
+A header whose name starts with '-' is written as ./-name.
+With SOURCE_DATE_EPOCH set, the header depends only on its value, the path
+and (with --revision) the work tree.
+Exit status: 0 written; 1 it cannot be opened or written; 2 a wrong command
+line, or SOURCE_DATE_EPOCH not a time. The cause goes to standard error."
+u='; usage: ventrim [--revision=DIR] <headerFileName>' named='; a header so named is written as'
+# wrong LINE ARG...: given the ARGs the tool exits with 2, writes nothing, and says "ventrim: LINE" on standard error.
+wrong() {
+  l=$1 && shift && { $TOOL "$@" > /dev/null 2> "$T/e"; [ $? = 2 ]; } && [ "$(tr -d '\r' < "$T/e")" = "ventrim: $l" ] && only ||
+    { echo "$*: $(cat "$T/e")"; return 1; }
+}
 attack='mkdir -m 755 safe && echo secret > safe/secret.h && chmod 600 safe/secret.h && mkdir evil &&
   chown 65534:65534 evil && { $nobody sh -c "cd evil; exec 3> f; chmod 666 f; rm f; ln -s /proc/\$\$/fd/3 stamp.h
   ln -s \"$PWD/safe/secret.h\" \"f (deleted)\"; exec sleep 30" > /dev/null 2>&1 & } && echo $! > "$T/attacker" &&
   while [ ! -L "evil/f (deleted)" ]; do sleep 0.01; done'
 
-# The command line.
-row NoArgument all 2 "$usage" '' 'only'
+# The command line. A wrong one says on standard error what was wrong and the right form, one line.
+row NoArgument all 2 "$usage" '' 'only && [ "$error" = "ventrim: no header path given$u" ] && wrong "2 header paths given, where one is written$u" a.h b.h'
 row ArgumentsListedLiterally all 2 "$usage$(printf '\n- a%%sb.h\n- \n- -x')" '' 'only' 'a%sb.h' '' '-x'
-row HelpWritesNoFile all 0 "$help" '' 'only' --help
-row HelpSwitchOfWindows windows 0 "$help" '' 'only' '/?'
+row DashWordsAreNoFiles all 2 "$usage$(printf '\n- -v')" '' '[ "$error" = "ventrim: unknown option -v$named ./-v" ] &&
+  for a in -help -V "-?" -; do wrong "unknown option $a$named ./$a" "$a" || exit 1; done &&
+  wrong "unknown option -\033$named ./-\033" "-$(printf "\033")"' -v
+row HelpWritesNoFile all 0 "$help" '' 'only && [ "$($TOOL -h)" = "$($TOOL --help)" ] && only' --help
+row HelpSwitchOfWindows windows 0 "$help" '' 'only && wrong "/? goes alone, as in ventrim /?" "/?" h.h' '/?'
 row VersionWritesNoFile all 0 "$(printf '\nventrim %s' "$VERSION")" '' 'only' --version
 row HeaderNamedLikeAnOption all 0 "$ok" '' 'header ./--help ./--help && only --help' ./--help
-row RevisionWithoutAFolderOrHeader all 2 "$usage$(printf '\n- --revision=\n- h.h')" '' 'for args in "--revision h.h" \
-  "--revision=. a.h b.h" --revision=.; do $TOOL $args > /dev/null; [ $? = 2 ] || exit 1; done; only' --revision= h.h
+row RevisionWithoutAFolderOrHeader all 2 "$usage$(printf '\n- --revision=\n- h.h')" '' 'r="--revision needs a folder: --revision=DIR, before the header path" &&
+  [ "$error" = "ventrim: $r" ] && wrong "$r" --revision h.h && wrong "no header path after --revision=DIR$u" --revision=. &&
+  wrong "2 header paths given, where one is written$u" --revision=. a.h b.h &&
+  wrong "--revision=DIR comes first, before the header path" h.h --revision=. &&
+  wrong "--help goes alone, as in ventrim --help$named ./--help" --revision=. --help' --revision= h.h
 # Under Windows an option, a number or a zone is judged by the text the system received: a fullwidth
-# look-alike, which argv's ANSI text shows as ASCII, is a name, no digit and no zone (then UTC, Wine's).
+# look-alike, which argv's ANSI text shows as ASCII, is a name, no digit and no zone (then UTC, Wine's);
+# a folder's name after --revision= may be any.
 row LookAlikesAreNoOptionsNumbersOrZones windows 0 "$ok" 'date +%s > "$T/before"' 'header －－help --help &&
   cp －－help first.h && TZ=ＡＢＣ-3 $TOOL z.h > /dev/null && clock UTC z.h && TZ=ABC-５ $TOOL f.h > /dev/null &&
   clock UTC f.h && ! SOURCE_DATE_EPOCH=１２３ $TOOL e.h > "$T/e" && grep -q "EPOCH=\"１２３\" is not" "$T/e" &&
-  { $TOOL －－revision=. r.h > /dev/null; [ $? = 2 ]; } && only f.h first.h z.h －－help' －－help
+  { $TOOL －－revision=. r.h > /dev/null; [ $? = 2 ]; } && $TOOL --revision=ā a.h > /dev/null 2>&1 &&
+  only a.h f.h first.h z.h －－help' －－help
 
 # SOURCE_DATE_EPOCH (on Windows in any case): the header depends only on it and the path, in UTC
 # whatever TZ says, with the GUID every version gives them; one that holds it already is not touched.
@@ -144,8 +175,11 @@ row ReproducibleStampLeftAsItIs all 0 "$ok" 'e=SOURCE_DATE_EPOCH && [ -z "$W" ] 
   'same h.h && [ $(stat -c %Y h.h) = 946684800 ] && header h.h h.h && grep -qx "#define USER_NAME \"\"" "$T/h" &&
   grep -qx "#define COMPILE_TIME_DATE_STR \"Tue Nov 14 22:13:20 2023\"" "$T/h" && grep -q "_INT 0x6553F100" h.h &&
   grep -q "GUID {0xB8,0x1C,0xD6,0xF0,0x91,0x19,0x1D,0xB1}" h.h' h.h
+# ... and when it is no time, standard error says so, with the value cut and escaped.
 row SourceDateEpochNotATime all 2 "$(printf '\nSOURCE_DATE_EPOCH="+1" is not a whole number of seconds from 0 to 253402300799')" \
-  'echo old > h.h && export SOURCE_DATE_EPOCH=+1' '[ $(cat h.h) = old ] && only h.h' h.h
+  'echo old > h.h && export SOURCE_DATE_EPOCH=+1' 't=" is not a time: set it to whole seconds since 1970, from 0 to 253402300799" &&
+  [ "$error" = "ventrim: SOURCE_DATE_EPOCH=\"+1\"$t" ] && [ $(cat h.h) = old ] && rm h.h &&
+  SOURCE_DATE_EPOCH="$(printf "1\n%050d" 0)" wrong "SOURCE_DATE_EPOCH=\"1\\012$(printf %038d 0)...\"$t" h.h' h.h
 
 # --revision: the commit checked out in DIR's work tree (in any subfolder, a worktree, detached, SHA-256),
 # and whether tracked files differ from it (a touch alone does not, nor an untracked file), as git
@@ -269,9 +303,15 @@ row ReplacedMidRunNotRewrittenInPlace posix,root,strace 0 "$ok" 'mkdir -m 755 f 
   note f/h.h" f/h.h && [ $(cat "$T/raced") = 0 ] && cmp "$T/old" "$T/was" && header f/h.h f/h.h && same f/h.h && only f x.h' x.h
 
 # Paths that cannot be opened are reported and left alone.
-row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " '' 'only && cause "a%sb/x.h: No such file or directory"' a%sb/x.h
+# Control bytes in a path are printed as the header's comment escapes them: each line stays one line.
+row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " '' 'only && cause "a%sb/x.h: No such file or directory" &&
+  { $TOOL "$(printf "a\nb\033/x.h")" > "$T/o" 2> "$T/e"; [ $? = 1 ]; } && tr -d "\r" < "$T/o" | grep -qxF "${open#?}a\012b\033/x.h " &&
+  [ $(wc -l < "$T/e") = 1 ] && grep -q "^ventrim: a.012b.033/x.h: " "$T/e"' a%sb/x.h
 row AFolder all 1 "${open}sub " 'mkdir sub' 'cd sub && only' sub
-row EmptyPath all 1 "${open} " '' 'only' ''
+# Causes of the tool's own, where the system's would mislead.
+row EmptyPath all 1 "${open} " '' 'only && [ "$error" = "ventrim: : an empty path names no file: give the header'"'"'s path" ]' ''
+row PathEndingInASeparator all 1 "${open}h.h/ " 'touch h.h' '[ "$error" = "ventrim: h.h/: the path ends in '"'/'"', which names a folder: give the header'"'"'s file name" ] &&
+  [ ! -s h.h ] && only h.h' h.h/
 row ReadOnlyHeader all,root 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h && { [ -n "$W" ] || AS=$nobody; }' \
   '[ $(cat ro.h) = keep ] && only ro.h' ro.h
 row TooManyOpenFiles posix 1 "${open}h.h " 'echo old > h.h && exec 3>&- 4>&- && AS="prlimit --nofile=5 --"' '[ $(cat h.h) = old ] && only h.h' h.h
@@ -292,7 +332,7 @@ row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
 row OthersHeaderInAStickyFolder posix,root 1 "${open}t/h.h " 'mkdir -m 1777 t && echo old > t/h.h && chown 65534 t/h.h' \
   '[ $(cat t/h.h) = old ] && cause "t/h.h: refused: in a sticky folder others may write, the file belongs to neither you nor the folder'"'"'s owner"' t/h.h
 row OthersPipeInAGroupStickyFolder posix,root 1 "${open}t/p " 'mkdir -m 1770 t && mkfifo t/p && chown 65534 t/p && exec 3<> t/p' \
-  '[ -p t/p ] && chown 0 t/p && exec 3<> t/p && $TOOL t/p > /dev/null && timeout 5 head -n 14 <&3 > "$T/p" && header "$T/p" t/p' t/p
+  '[ -p t/p ] && chown 0 t/p && exec 3<> t/p && $TOOL t/p > /dev/null && timeout 5 head -n $(lines) <&3 > "$T/p" && header "$T/p" t/p' t/p
 row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" 'echo old > h.h && note h.h && mount --bind h.h h.h' \
   'header h.h h.h && same h.h && only h.h && umount h.h' h.h
 row FileSystemWithoutAcls posix,mount 0 "$ok" 'mkdir r && mount -t ramfs ramfs r && echo old > r/h.h && note r/h.h' \
