@@ -123,20 +123,20 @@ int main(int argc, char** argv, char** envp) {
     }
 
     WriteResult result;
+    std::string failure;
     if (withRevision) {
         dir.erase(0, 11);
         std::string cause;
         const SourceRevision revision = readSourceRevision(dir, argv[1] + 11, envp, cause);
         if (!cause.empty()) platform::reportError("ventrim: " + cause + "\n");
-        result = writeStampHeader(headerFileName, stamp, file, &revision);
+        result = writeStampHeader(headerFileName, stamp, file, failure, &revision);
     } else {
-        result = writeStampHeader(headerFileName, stamp, file);
+        result = writeStampHeader(headerFileName, stamp, file, failure);
     }
     if (result == WriteResult::ok) return kExitOk;
     platform::report((result == WriteResult::openFailed ? "Can't open: " : "Can't write: ") + headerFileName + " \n");
     // Standard output's line is fixed text; the cause goes to standard error,
     // in the form other tools use.
-    const std::string cause = platform::failureCause();
-    if (!cause.empty()) platform::reportError("ventrim: " + headerFileName + ": " + cause + "\n");
+    if (!failure.empty()) platform::reportError("ventrim: " + headerFileName + ": " + failure + "\n");
     return kExitFileError;
 }

@@ -30,9 +30,10 @@ std::string utf8Text(const FilePath& path);
 // names, which ignore case.
 constexpr std::string_view kHelpSwitch = "/?";
 constexpr bool kVariableNamesIgnoreCase = true;
-// Whether argument index is plain ASCII as the system received it: only
-// such an argument may be an option. (argv's ANSI text shows look-alikes for
-// characters outside the code page: a fullwidth hyphen as '-'.)
+// Whether argument index is plain ASCII as the system received it, up to its
+// first '=': only such an argument may be an option (--revision=DIR's folder
+// may be any name). argv's ANSI text shows look-alikes for characters outside
+// the code page: a fullwidth hyphen as '-'.
 bool plainArgument(int argc, char** argv, int index);
 // The environment as the system holds it, each entry as UTF-8 text, so that
 // no look-alike passes for an ASCII letter or digit. Lives for the run.
@@ -67,12 +68,6 @@ void report(const std::string& text);
 // Writes text to standard error at once; a failure is not reported either.
 void reportError(const std::string& text);
 
-// Why the last replaceFile that failed did so, for the line on standard
-// error: the system's text for the error it met ("No such file or
-// directory"), or the rule of the tool's own that refused the file. Empty
-// when neither is known.
-std::string failureCause();
-
 // A fresh UUID in the platform's layout. Never fails: when the OS generator
 // is unavailable, falls back to a weaker but still per-run unique source.
 std::array<std::uint8_t, 16> createUuid();
@@ -93,11 +88,16 @@ bool toLocalTime(std::int64_t seconds, std::tm& local);
 bool fileHolds(const FilePath& path, const std::string& contents);
 
 // Replaces the file at path with contents ('\n' line ends; converted to the
-// platform's text line end). A regular file is replaced atomically: readers see
-// the old or the new contents, never a mix, and a failure leaves the old file
-// as it was. The replacement keeps the replaced file's mode and, where the
-// runner may give it, its owner; it is never readable by others before then.
-WriteResult replaceFile(const FilePath& path, const std::string& contents);
+// platform's text line end). A regular file is replaced by a rename where its
+// folder allows one: readers see the old or the new contents, never a mix.
+// Where it does not, or the new file could not carry what the old one has,
+// the file is rewritten in place, as a plain write would, which a reader may
+// see half done. A failure leaves the old file as it was. The replacement
+// keeps the replaced file's mode and, where the runner may give it, its owner.
+// On failure, cause says why, for the line on standard error: the system's
+// text for the error met ("No such file or directory"), or the rule of the
+// tool's own that refused the file.
+WriteResult replaceFile(const FilePath& path, const std::string& contents, std::string& cause);
 
 }  // namespace platform
 }  // namespace ventrim

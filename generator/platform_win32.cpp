@@ -73,8 +73,10 @@ const WideMainArgs& wideMainArgs() {
     return args;
 }
 
-bool plainAscii(const wchar_t* text) {
-    for (; *text != L'\0'; ++text) {
+// Whether text is plain ASCII up to its end, or with untilEquals up to its
+// first '=' (an option's name).
+bool plainAscii(const wchar_t* text, bool untilEquals = false) {
+    for (; *text != L'\0' && !(untilEquals && *text == L'='); ++text) {
         if (*text >= 0x80) return false;
     }
     return true;
@@ -89,7 +91,7 @@ FilePath fileArgument(int argc, char** /*argv*/, int index) {
 
 bool plainArgument(int argc, char** /*argv*/, int index) {
     const WideMainArgs& wide = wideMainArgs();
-    return wide.argc == argc && plainAscii(wide.argv[index]);
+    return wide.argc == argc && plainAscii(wide.argv[index], true);
 }
 
 char** environment(char** envp) {

@@ -3,7 +3,9 @@
 // new file can take its place as it was, rewritten in place. Either way every
 // signal that can be held is held meanwhile, so that no signal leaves a
 // temporary file or half a header: one that comes is taken once the step is
-// over, and ends the process as it would have.
+// over, and ends the process as it would have. SIGKILL cannot be held: the
+// temporary file is made without a name where the file system can, and named
+// only for the moment it takes the file's place.
 #include "write_file_posix.h"
 
 #include <fcntl.h>
@@ -15,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "build_stamp.h"
 #include "io_posix.h"
@@ -61,22 +64,45 @@ bool appendOnly(int folder) {
     return syscall(SYS_statx, folder, "", AT_EMPTY_PATH, 0, &sx) == 0 && (sx.stx_attributes & STATX_ATTR_APPEND) != 0;
 }
 
+// A temporary name beside the target: its name, cut at a character boundary
+// so it always fits, dotted and suffixed.
+std::string tempName(const std::string& name) {
+    const auto salt = createUuid();
+    std::string temp = '.' + name.substr(0, characterCut(name, 200)) + '.';
+    for (std::size_t i = 12; i < 16; ++i) {
+        temp += "0123456789abcdef"[salt[i] >> 4];
+        temp += "0123456789abcdef"[salt[i] & 0xF];
+    }
+    return temp += ".tmp";
+}
+
 // Creates the temporary file beside the target with mode (before the umask
-// and the folder's default ACL), and names it in temp: the target's name, cut
-// at a character boundary so it always fits, dotted and suffixed.
+// and the folder's default ACL), named temp.
 int createTemp(int folder, const std::string& name, mode_t mode, std::string& temp) {
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const auto salt = createUuid();
-        temp.assign(1, '.').append(name, 0, characterCut(name, 200)) += '.';
-        for (std::size_t i = 12; i < 16; ++i) {
-            temp += "0123456789abcdef"[salt[i] >> 4];
-            temp += "0123456789abcdef"[salt[i] & 0xF];
-        }
-        temp += ".tmp";
+        temp = tempName(name);
         const int fd = openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
+}
+
+// Gives a file made without a name (O_TMPFILE) the name temp, through /proc,
+// or where that is not mounted through the descriptor itself, which needs
+// CAP_DAC_READ_SEARCH. ENOENT: neither could.
+bool linkTemp(int fd, int folder, const std::string& name, std::string& temp) {
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temp = tempName(name);
+        if (linkat(AT_FDCWD, proc.c_str(), folder, temp.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+            (errno == ENOENT && linkat(fd, "", folder, temp.c_str(), AT_EMPTY_PATH) == 0))
+            return true;
+        if (errno != EEXIST) {
+            if (errno == EPERM) errno = ENOENT;  // AT_EMPTY_PATH without the capability
+            return false;
+        }
+    }
+    return false;
 }
 
 constexpr char kAccessAcl[] = "system.posix_acl_access";
@@ -115,8 +141,6 @@ long renameIn(int folder, const std::string& from, const std::string& to, unsign
     return syscall(SYS_renameat2, folder, from.c_str(), folder, to.c_str(), flags);
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
 // Gives the temporary file the target's name. Exchanging the two names spares
 // the file system the flush of the new data that ext4 and others make when a
 // file is renamed over another; the old file then has the temporary name and
@@ -149,21 +173,47 @@ Outcome createInPlace(int folder, const std::string& name, const std::string& co
     return overwrite(fd, contents);
 }
 
+// Takes the lock by which runs that rewrite one file in place take turns. A
+// lock another process holds (a reader's shared one too) is waited for 2
+// seconds at most, as long as Windows waits for a held header: no lock can
+// hang a build.
+Outcome lockWithin2Seconds(int fd) {
+    for (int attempt = 0;; ++attempt) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return Outcome::ok;
+        if (errno != EWOULDBLOCK) return Outcome::writeFailed;
+        if (attempt == 100) return Outcome::locked;
+        const timespec pause{0, 20 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+// What filling a temporary file came to: notOwned when it could not take the
+// old file's owner and group.
+enum class Filled { ok, failed, notOwned };
+
+// Writes contents to the temporary file fd and, for a replacement (old.fd >=
+// 0), gives it the owner, group, access ACL and mode of the old file (st).
+Filled fill(int fd, const Fd& old, const struct stat& st, const std::string& contents) {
+    if (!writeAll(fd, contents.data(), contents.size())) return Filled::failed;
+    if (old.fd < 0) return Filled::ok;
+    if (!ownerCarried(fd, st)) return Filled::notOwned;
+    return carryAcl(old.fd, fd) && syscall(SYS_fchmod, fd, st.st_mode & 07777) == 0 ? Filled::ok : Filled::failed;
+}
+
 }  // namespace
 
-// Runs that rewrite one file in place take turns. A size limit the new text
-// would pass fails before anything is written; otherwise the part beyond the
-// old end is written first and cut off again if that fails, and only then
-// are the existing bytes overwritten.
+// A size limit the new text would pass fails before anything is written;
+// otherwise the part beyond the old end is written first and cut off again if
+// that fails, and only then are the existing bytes overwritten.
 Outcome overwrite(Fd& fd, const std::string& contents) {
     struct stat st {};
-    bool ok = fstatat(fd.fd, "", &st, AT_EMPTY_PATH) == 0;
-    if (ok && !S_ISREG(st.st_mode)) {
-        ok = writeAll(fd.fd, contents.data(), contents.size());
-    } else if (ok) {
+    Outcome outcome = fstatat(fd.fd, "", &st, AT_EMPTY_PATH) == 0 ? Outcome::ok : Outcome::writeFailed;
+    if (outcome == Outcome::ok && !S_ISREG(st.st_mode)) {
+        if (!writeAll(fd.fd, contents.data(), contents.size())) outcome = Outcome::writeFailed;
+    } else if (outcome == Outcome::ok && (outcome = lockWithin2Seconds(fd.fd)) == Outcome::ok) {
         struct rlimit64 limit {};  // the kernel's layout
-        ok = syscall(SYS_flock, fd.fd, LOCK_EX) == 0 && fstatat(fd.fd, "", &st, AT_EMPTY_PATH) == 0 &&
-             syscall(SYS_prlimit64, 0, RLIMIT_FSIZE, nullptr, &limit) == 0;
+        bool ok = fstatat(fd.fd, "", &st, AT_EMPTY_PATH) == 0 &&
+                  syscall(SYS_prlimit64, 0, RLIMIT_FSIZE, nullptr, &limit) == 0;
         if (ok && limit.rlim_cur != RLIM64_INFINITY && contents.size() > limit.rlim_cur) {
             errno = EFBIG;
             ok = false;
@@ -175,11 +225,12 @@ Outcome overwrite(Fd& fd, const std::string& contents) {
         if (!ok && ftruncate(fd.fd, st.st_size) != 0) { /* nothing more can be done */ }
         ok = ok && writeAll(fd.fd, contents.data(), kept, 0) &&
              ftruncate(fd.fd, static_cast<off_t>(contents.size())) == 0;
+        if (!ok) outcome = Outcome::writeFailed;
     }
     const int error = errno;
     const bool closed = fd.closeNow();
     if (closed) errno = error;
-    return closed && ok ? Outcome::ok : Outcome::writeFailed;
+    return closed ? outcome : Outcome::writeFailed;
 }
 
 Outcome writeBeside(int folder, const std::string& name, Fd& old, const struct stat& st,
@@ -188,37 +239,44 @@ Outcome writeBeside(int folder, const std::string& name, Fd& old, const struct s
     if (appendOnly(folder)) return exists ? overwrite(old, contents) : createInPlace(folder, name, contents);
     {
         const SignalsHeld held;
-        // A replacement is readable by no one else until it has the old
-        // file's owner and mode. A new file has nothing to hide: it is made as
-        // a plain create makes it (the folder's default ACL, or the umask).
+        // A replacement is made with mode 600 until it has the old file's
+        // owner and mode. A new file is made as a plain create makes it (the
+        // folder's default ACL, or the umask). Without a name, where the file
+        // system makes such files, it is named only once it is complete.
+        const mode_t mode = exists ? 0600 : 0666;
         std::string temp;
-        Fd fd(createTemp(folder, name, exists ? 0600 : 0666, temp));
+        Fd fd(openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+        Filled filled = fd.fd >= 0 ? fill(fd.fd, old, st, contents) : Filled::failed;
+        if (fd.fd >= 0 && filled == Filled::ok && !linkTemp(fd.fd, folder, name, temp)) fd.closeNow();
+        if (fd.fd < 0) {  // made again under a name
+            fd.fd = createTemp(folder, name, mode, temp);
+            if (fd.fd >= 0) filled = fill(fd.fd, old, st, contents);
+        }
+        const auto drop = [&] {  // keeps errno for the report
+            const int error = errno;
+            if (fd.fd >= 0) fd.closeNow();
+            if (!temp.empty()) syscall(SYS_unlinkat, folder, temp.c_str(), 0);
+            errno = error;
+        };
         if (fd.fd < 0) {
             // Too many open files: the header could not be opened, as a plain
             // open would have failed. A folder that takes no new entry leaves
-            // a writable header to be rewritten in place.
+            // a writable header to be rewritten in place; one that has no
+            // entries of its own (/proc) cannot have it replaced.
             if (errno == EMFILE || errno == ENFILE || (!exists && folderRefuses(errno))) return Outcome::openFailed;
+            if (errno == ENOENT) return exists ? Outcome::noNewFile : Outcome::openFailed;
             if (!folderRefuses(errno)) return Outcome::writeFailed;
-        } else {
-            const auto drop = [&] {  // keeps errno for the report
-                const int error = errno;
-                syscall(SYS_unlinkat, folder, temp.c_str(), 0);
-                errno = error;
-            };
-            // A failed write is no reason to write in place.
-            const bool written = writeAll(fd.fd, contents.data(), contents.size());
-            const bool owned = !written || !exists || ownerCarried(fd.fd, st);
-            const bool ready = written && owned && (!exists || (carryAcl(old.fd, fd.fd) &&
-                                                                syscall(SYS_fchmod, fd.fd, st.st_mode & 07777) == 0));
-            if (!fd.closeNow() || (owned && !ready)) {
-                drop();
-                return Outcome::writeFailed;
-            }
-            const Outcome outcome = owned ? putInPlace(folder, temp, name, exists) : Outcome::writeFailed;
-            if (owned && (outcome != Outcome::writeFailed || !exists || !folderRefuses(errno))) {
+        } else if (filled == Filled::failed || !fd.closeNow()) {  // a failed write is no reason to write in place
+            drop();
+            return Outcome::writeFailed;
+        } else if (filled == Filled::ok) {
+            const Outcome outcome = putInPlace(folder, temp, name, exists);
+            if (outcome != Outcome::writeFailed || !exists || !folderRefuses(errno)) {
                 if (outcome == Outcome::writeFailed) drop();
                 return outcome;
             }
+            drop();
+        } else {
             drop();
         }
     }
