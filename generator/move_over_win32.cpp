@@ -96,6 +96,14 @@ bool renameTo(HANDLE file, const std::wstring& target, FILE_INFO_BY_HANDLE_CLASS
 
 }  // namespace
 
+HANDLE createMarked(const std::wstring& path, DWORD attributes) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    attributes, nullptr);
+    if (file != INVALID_HANDLE_VALUE) removeOnClose(file, true);
+    return file;
+}
+
 bool removeOnClose(HANDLE file, bool remove) {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = remove ? TRUE : FALSE;
@@ -104,9 +112,10 @@ bool removeOnClose(HANDLE file, bool remove) {
 
 namespace {
 
-// One rename of file over full; the mark for removal is lifted just for it.
+// One rename of file over full; the mark for removal is lifted just for it
+// (a file that kept it would go when its handle closes, under its new name).
 bool renameOnce(HANDLE file, const std::wstring& full) {
-    removeOnClose(file, false);
+    if (!removeOnClose(file, false)) return false;
     if (renameTo(file, full, kFileRenameInfoEx, kReplaceIfExists | kPosixSemantics)) return true;
     // Windows before 10 1709 and Wine refuse the class or the flags; some
     // file systems refuse POSIX semantics. Then the plain rename, as

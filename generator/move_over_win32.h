@@ -35,9 +35,16 @@ private:
     bool protected_ = false;
 };
 
+// Creates a new file at path (CREATE_NEW, with attributes) for writing, with
+// the right to delete it and to set its ACL, sharing everything a reader may
+// ask, marked at once to be removed when its handle closes (FILE_FLAG_DELETE_ON_CLOSE
+// could not be lifted again before Windows 10 1709, nor under Wine). The
+// system closes a killed process's handles: a temporary file so marked is not
+// left behind.
+HANDLE createMarked(const std::wstring& path, DWORD attributes);
+
 // Marks file (open with DELETE access) to be removed when its handle closes,
-// or lifts the mark. The system closes a killed process's handles: a
-// temporary file so marked is never left behind.
+// or lifts the mark.
 bool removeOnClose(HANDLE file, bool remove);
 
 // Renames file (open with DELETE access, marked for removal or not) over

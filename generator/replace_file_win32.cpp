@@ -134,7 +134,7 @@ std::wstring finalPath(HANDLE file, const std::wstring& named) {
 // right to delete it (where the folder grants making files but not removing
 // them, none is made, so none is left behind) and to set its ACL; marked to
 // be removed when closed, so that a killed run leaves none. It shares all a
-// reader may ask: the handle is closed as soon as the file has the header's
+// reader may ask: its handle is closed as soon as the file has the header's
 // name, but a compile may open it before then.
 HANDLE createTemporary(const std::wstring& path, std::size_t dirLength, DWORD attributes) {
     HANDLE file = INVALID_HANDLE_VALUE;
@@ -143,12 +143,9 @@ HANDLE createTemporary(const std::wstring& path, std::size_t dirLength, DWORD at
         wchar_t suffix[16];
         std::swprintf(suffix, 16, L".%02x%02x%02x%02x.tmp", salt[12], salt[13], salt[14], salt[15]);
         const std::wstring temp = path.substr(0, dirLength) + L"." + path.substr(dirLength, 200) + suffix;
-        file = CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW, attributes,
-                           nullptr);
+        file = createMarked(temp, attributes);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
     }
-    if (file != INVALID_HANDLE_VALUE) removeOnClose(file, true);
     return file;
 }
 

@@ -120,6 +120,7 @@ row HelpWritesNoFile all 0 "$help" '' 'only' --help
 row HelpSwitchOfWindows windows 0 "$help" '' 'only' '/?'
 row VersionWritesNoFile all 0 "$(printf '\nventrim %s' "$VERSION")" '' 'only' --version
 row HeaderNamedLikeAnOption all 0 "$ok" '' 'header ./--help ./--help && only --help' ./--help
+row RevisionWithAFolderNamedOutsideASCIIAlone all 2 "$usage*" '' 'only' --revision=ā
 row RevisionWithoutAFolderOrHeader all 2 "$usage$(printf '\n- --revision=\n- h.h')" '' 'for args in "--revision h.h" \
   "--revision=. a.h b.h" --revision=.; do $TOOL $args > /dev/null; [ $? = 2 ] || exit 1; done; only' --revision= h.h
 # Under Windows an option, a number or a zone is judged by the text the system received: a fullwidth
@@ -340,6 +341,8 @@ row HeldLongByAnotherProcess windows 1 "${open}h.h " "HOLD=4000 && $held" '[ $(c
 # i686: a header over 4 GiB whose rewrite in place fails keeps its size.
 row HugeHeaderKeptWhenTheRewriteFails windows 1 "${write}h.h " "HOLD='3000 shared' &&
   truncate -s 4294967396 h.h && ${held#echo old > h.h && } && ulimit -f 0" '[ $(stat -c %s h.h) = 4294967396 ] && only h.h' h.h
+# A compile that holds it for a moment when the rename comes: the rename is tried again, the header replaced.
+row HeldWhenTheRenameComes windows 0 "$ok" "HOLD=temp && $held" 'header h.h h.h && ! same h.h && only h.h' h.h
 row HeldSharingWritingByAnotherProcess windows 0 "$ok" "HOLD='1800 shared' && $held" \
   'header h.h h.h && same h.h && only h.h && ! grep -q released "$T/held"' h.h
 
