@@ -87,21 +87,24 @@ int createTemp(int folder, const std::string& name, mode_t mode, std::string& te
     return -1;
 }
 
-// Gives a file made without a name (O_TMPFILE) the name temp, through /proc,
-// or where that is not mounted through the descriptor itself, which needs
-// CAP_DAC_READ_SEARCH. ENOENT: neither could.
+// Gives a file made without a name (O_TMPFILE) a name: through the descriptor
+// itself, which needs CAP_DAC_READ_SEARCH (ENOENT without it), or else through
+// /proc, whose longer lookup lies in the moment a kill would leave the name
+// behind. linkTemp gives it a temporary name (cleared where neither way can,
+// or every name is taken).
+bool linkAs(int fd, int folder, const std::string& name) {
+    return linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0 ||
+           (errno == ENOENT &&
+            linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0);
+}
+
 bool linkTemp(int fd, int folder, const std::string& name, std::string& temp) {
-    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
     for (int attempt = 0; attempt < 16; ++attempt) {
         temp = tempName(name);
-        if (linkat(AT_FDCWD, proc.c_str(), folder, temp.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
-            (errno == ENOENT && linkat(fd, "", folder, temp.c_str(), AT_EMPTY_PATH) == 0))
-            return true;
-        if (errno != EEXIST) {
-            if (errno == EPERM) errno = ENOENT;  // AT_EMPTY_PATH without the capability
-            return false;
-        }
+        if (linkAs(fd, folder, temp)) return true;
+        if (errno != EEXIST) break;
     }
+    temp.clear();
     return false;
 }
 
@@ -245,9 +248,19 @@ Outcome writeBeside(int folder, const std::string& name, Fd& old, const struct s
         // system makes such files, it is named only once it is complete.
         const mode_t mode = exists ? 0600 : 0666;
         std::string temp;
+        // A new header takes its name straight away, while it is free. The
+        // file systems that make such files report no write error at close:
+        // it is closed once it has the name, out of the moment a kill would
+        // leave the temporary name behind.
         Fd fd(openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
         Filled filled = fd.fd >= 0 ? fill(fd.fd, old, st, contents) : Filled::failed;
-        if (fd.fd >= 0 && filled == Filled::ok && !linkTemp(fd.fd, folder, name, temp)) fd.closeNow();
+        const bool linked = fd.fd >= 0 && filled == Filled::ok &&
+                            (exists ? linkTemp(fd.fd, folder, name, temp) : linkAs(fd.fd, folder, name));
+        if (linked && !exists) return Outcome::ok;
+        if (fd.fd >= 0 && filled == Filled::ok && !linked) {
+            if (!exists && errno == EEXIST) return Outcome::changed;
+            fd.closeNow();
+        }
         if (fd.fd < 0) {  // made again under a name
             fd.fd = createTemp(folder, name, mode, temp);
             if (fd.fd >= 0) filled = fill(fd.fd, old, st, contents);
@@ -266,7 +279,7 @@ Outcome writeBeside(int folder, const std::string& name, Fd& old, const struct s
             if (errno == EMFILE || errno == ENFILE || (!exists && folderRefuses(errno))) return Outcome::openFailed;
             if (errno == ENOENT) return exists ? Outcome::noNewFile : Outcome::openFailed;
             if (!folderRefuses(errno)) return Outcome::writeFailed;
-        } else if (filled == Filled::failed || !fd.closeNow()) {  // a failed write is no reason to write in place
+        } else if (filled == Filled::failed || (!linked && !fd.closeNow())) {  // no reason to write in place
             drop();
             return Outcome::writeFailed;
         } else if (filled == Filled::ok) {
