@@ -1,23 +1,18 @@
 // How new contents reach a file on Linux: through a temporary file beside it
 // that takes what the replaced file carries and then its name, or, where no
-// new file can take its place as it was, rewritten in place. Either way every
-// signal that can be held is held meanwhile, so that no signal leaves a
-// temporary file or half a header: one that comes is taken once the step is
-// over, and ends the process as it would have. SIGKILL cannot be held: the
-// temporary file is made without a name where the file system can, and named
-// only for the moment it takes the file's place.
+// new file can take its place as it was, rewritten in place (rewrite_posix.cpp).
+// Either way every signal that can be held is held meanwhile, so that no
+// signal leaves a temporary file or half a header: one that comes is taken
+// once the step is over, and ends the process as it would have. SIGKILL cannot
+// be held: the temporary file is made without a name where the file system
+// can, and named only for the moment it takes the file's place.
 #include "write_file_posix.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "build_stamp.h"
 #include "io_posix.h"
@@ -29,26 +24,6 @@ namespace {
 // Calls that only this step makes go through syscall(2), which is bound at
 // run time once for all of them: binding each C library function costs a
 // run about as much as a system call's own work.
-
-// Holds every signal that can be held (all but KILL and STOP) for a step
-// that must not be cut in two. The C library's signal sets leave out the two
-// real-time signals it keeps for itself (32 and 33), which end the process
-// like any other, so the kernel is asked directly, with its own set.
-class SignalsHeld {
-public:
-    SignalsHeld() : saved_() {
-        unsigned char all[kSetSize];
-        std::memset(all, 0xFF, sizeof all);
-        syscall(SYS_rt_sigprocmask, SIG_BLOCK, all, saved_, kSetSize);
-    }
-    ~SignalsHeld() { syscall(SYS_rt_sigprocmask, SIG_SETMASK, saved_, nullptr, kSetSize); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-private:
-    static constexpr std::size_t kSetSize = (_NSIG - 1) / 8;  // the kernel's, one bit a signal
-    unsigned char saved_[kSetSize];
-};
 
 // Errors with which a folder refuses a new entry, or a rename, that a plain
 // open of an existing file would not meet: no write permission on the folder,
@@ -176,20 +151,6 @@ Outcome createInPlace(int folder, const std::string& name, const std::string& co
     return overwrite(fd, contents);
 }
 
-// Takes the lock by which runs that rewrite one file in place take turns. A
-// lock another process holds (a reader's shared one too) is waited for 2
-// seconds at most, as long as Windows waits for a held header: no lock can
-// hang a build.
-Outcome lockWithin2Seconds(int fd) {
-    for (int attempt = 0;; ++attempt) {
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return Outcome::ok;
-        if (errno != EWOULDBLOCK) return Outcome::writeFailed;
-        if (attempt == 100) return Outcome::locked;
-        const timespec pause{0, 20 * 1000 * 1000};
-        nanosleep(&pause, nullptr);
-    }
-}
-
 // What filling a temporary file came to: notOwned when it could not take the
 // old file's owner and group.
 enum class Filled { ok, failed, notOwned };
@@ -204,37 +165,6 @@ Filled fill(int fd, const Fd& old, const struct stat& st, const std::string& con
 }
 
 }  // namespace
-
-// A size limit the new text would pass fails before anything is written;
-// otherwise the part beyond the old end is written first and cut off again if
-// that fails, and only then are the existing bytes overwritten.
-Outcome overwrite(Fd& fd, const std::string& contents) {
-    struct stat st {};
-    Outcome outcome = fstatat(fd.fd, "", &st, AT_EMPTY_PATH) == 0 ? Outcome::ok : Outcome::writeFailed;
-    if (outcome == Outcome::ok && !S_ISREG(st.st_mode)) {
-        if (!writeAll(fd.fd, contents.data(), contents.size())) outcome = Outcome::writeFailed;
-    } else if (outcome == Outcome::ok && (outcome = lockWithin2Seconds(fd.fd)) == Outcome::ok) {
-        struct rlimit64 limit {};  // the kernel's layout
-        bool ok = fstatat(fd.fd, "", &st, AT_EMPTY_PATH) == 0 &&
-                  syscall(SYS_prlimit64, 0, RLIMIT_FSIZE, nullptr, &limit) == 0;
-        if (ok && limit.rlim_cur != RLIM64_INFINITY && contents.size() > limit.rlim_cur) {
-            errno = EFBIG;
-            ok = false;
-        }
-        const std::size_t oldSize = static_cast<std::size_t>(st.st_size);
-        const std::size_t kept = contents.size() < oldSize ? contents.size() : oldSize;
-        const SignalsHeld held;
-        ok = ok && writeAll(fd.fd, contents.data() + kept, contents.size() - kept, static_cast<off_t>(kept));
-        if (!ok && ftruncate(fd.fd, st.st_size) != 0) { /* nothing more can be done */ }
-        ok = ok && writeAll(fd.fd, contents.data(), kept, 0) &&
-             ftruncate(fd.fd, static_cast<off_t>(contents.size())) == 0;
-        if (!ok) outcome = Outcome::writeFailed;
-    }
-    const int error = errno;
-    const bool closed = fd.closeNow();
-    if (closed) errno = error;
-    return closed ? outcome : Outcome::writeFailed;
-}
 
 Outcome writeBeside(int folder, const std::string& name, Fd& old, const struct stat& st,
                     const std::string& contents) {

@@ -1,7 +1,9 @@
 // How new contents reach a file on Linux, once replace_file_posix.cpp has
-// resolved where the file is, opened it and checked it.
+// resolved where the file is, opened it and checked it: write_file_posix.cpp
+// and rewrite_posix.cpp.
 #pragma once
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +27,20 @@ struct Fd {
         fd = -1;
         return close(was) == 0;
     }
+};
+
+// Holds every signal that can be held (all but KILL and STOP) for a step
+// that must not be cut in two, while it lives.
+class SignalsHeld {
+public:
+    SignalsHeld();
+    ~SignalsHeld();
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    static constexpr std::size_t kSetSize = (_NSIG - 1) / 8;  // the kernel's, one bit a signal
+    unsigned char saved_[kSetSize];
 };
 
 // What a step of the replacement came to. changed: the file at the name was
