@@ -119,15 +119,14 @@ int writeHeader(int argc, char** argv, char** envp, const Request& asked, const 
         const platform::FilePath dir = option.substr(std::min(option.size(), kRevisionOption.size()));
         const SourceRevision revision = readSourceRevision(dir, oneLine(dirText), envp, why);
         if (!why.empty()) platform::reportError("ventrim: " + why + "\n");
-        result = writeStampHeader(name, stamp, file, &revision);
+        result = writeStampHeader(name, stamp, file, cause, &revision);
     } else if (cause.empty()) {
-        result = writeStampHeader(name, stamp, file);
+        result = writeStampHeader(name, stamp, file, cause);
     }
     if (result == WriteResult::ok) return kExitOk;
     // Standard output's line is fixed text; the cause goes to standard error,
     // in the form other tools use.
     platform::report((result == WriteResult::openFailed ? "Can't open: " : "Can't write: ") + oneLine(name) + " \n");
-    if (cause.empty()) cause = platform::failureCause();
     if (!cause.empty()) platform::reportError("ventrim: " + oneLine(name) + ": " + cause + "\n");
     return kExitFileError;
 }

@@ -10,7 +10,7 @@
 namespace ventrim::platform {
 
 bool KeptFromOld::read(const std::wstring& path) {
-    const HANDLE file = CreateFileW(path.c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
+    const HANDLE file = CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
@@ -96,27 +96,62 @@ bool renameTo(HANDLE file, const std::wstring& target, FILE_INFO_BY_HANDLE_CLASS
 
 }  // namespace
 
+HANDLE createMarked(const std::wstring& path, DWORD attributes) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    attributes, nullptr);
+    if (file != INVALID_HANDLE_VALUE) removeOnClose(file, true);
+    return file;
+}
+
+bool removeOnClose(HANDLE file, bool remove) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+namespace {
+
+// One rename of file over full; the mark for removal is lifted just for it
+// (a file that kept it would go when its handle closes, under its new name).
+bool renameOnce(HANDLE file, const std::wstring& full) {
+    if (!removeOnClose(file, false)) return false;
+    if (renameTo(file, full, kFileRenameInfoEx, kReplaceIfExists | kPosixSemantics)) return true;
+    // Windows before 10 1709 and Wine refuse the class or the flags; some
+    // file systems refuse POSIX semantics. Then the plain rename, as
+    // MoveFileExW with MOVEFILE_REPLACE_EXISTING makes it.
+    DWORD error = GetLastError();
+    if ((error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+         error == ERROR_CALL_NOT_IMPLEMENTED) &&
+        renameTo(file, full, FileRenameInfo, TRUE))
+        return true;
+    error = GetLastError();
+    removeOnClose(file, true);
+    SetLastError(error);
+    return false;
+}
+
+}  // namespace
+
 bool moveOver(HANDLE file, const std::wstring& target) {
     // A full path: a relative one would be read from the folder the file is in.
     std::wstring full(32768, L'\0');
     const DWORD length = GetFullPathNameW(target.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
     if (length == 0 || length >= full.size()) return false;
     full.resize(length);
-    if (renameTo(file, full, kFileRenameInfoEx, kReplaceIfExists | kPosixSemantics)) return true;
-    // Windows before 10 1709 and Wine refuse the class or the flags; some
-    // file systems refuse POSIX semantics. Then the plain rename, as
-    // MoveFileExW with MOVEFILE_REPLACE_EXISTING makes it.
-    const DWORD error = GetLastError();
-    return (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
-            error == ERROR_CALL_NOT_IMPLEMENTED) &&
-           renameTo(file, full, FileRenameInfo, TRUE);
+    // A compile holds an include for milliseconds: a rename refused because
+    // another process has the header open is tried again, for half a second.
+    for (int attempt = 0;; ++attempt) {
+        if (renameOnce(file, full)) return true;
+        const DWORD error = GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == 25) return false;
+        Sleep(20);
+    }
 }
 
 void discard(HANDLE file) {
     const DWORD error = GetLastError();
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+    removeOnClose(file, true);
     CloseHandle(file);
     SetLastError(error);
 }

@@ -20,10 +20,9 @@ public:
     KeptFromOld& operator=(const KeptFromOld&) = delete;
     ~KeptFromOld() { LocalFree(descriptor_); }
 
-    // Reads them from the file at path, opened as a rename over it needs
-    // (deletion, shared with every other opener); false where that fails,
-    // GetLastError() telling why (another process holds it without sharing
-    // its deletion: ERROR_SHARING_VIOLATION).
+    // Reads them from the file at path, opened with no access a reader's
+    // open conflicts with, sharing everything; false where that fails,
+    // GetLastError() telling why.
     bool read(const std::wstring& path);
     // Gives them to the new file, open for writing with WRITE_DAC; false
     // where it cannot (under Wine, an ACL other than the new file's own).
@@ -36,10 +35,25 @@ private:
     bool protected_ = false;
 };
 
-// Renames file (open with DELETE access) over target in one step. Where the
-// system can, with POSIX semantics: it also replaces a header that another
-// process holds open sharing its deletion. Through the handle, so that the
-// ACL the file was given since does not matter.
+// Creates a new file at path (CREATE_NEW, with attributes) for writing, with
+// the right to delete it and to set its ACL, sharing everything a reader may
+// ask, marked at once to be removed when its handle closes (FILE_FLAG_DELETE_ON_CLOSE
+// could not be lifted again before Windows 10 1709, nor under Wine). The
+// system closes a killed process's handles: a temporary file so marked is not
+// left behind.
+HANDLE createMarked(const std::wstring& path, DWORD attributes);
+
+// Marks file (open with DELETE access) to be removed when its handle closes,
+// or lifts the mark.
+bool removeOnClose(HANDLE file, bool remove);
+
+// Renames file (open with DELETE access, marked for removal or not) over
+// target in one step, lifting the mark just for it (and marking it again
+// where the rename fails). Where the system can, with POSIX semantics: it also
+// replaces a header that another process holds open sharing its deletion.
+// Refused because another process has the header open, it is tried again for
+// half a second. Through the handle, so that the ACL the file was given since
+// does not matter.
 bool moveOver(HANDLE file, const std::wstring& target);
 
 // Removes the file (open with DELETE access) and closes it, keeping

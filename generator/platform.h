@@ -71,12 +71,6 @@ void report(const std::string& text);
 // Writes text to standard error at once; a failure is not reported either.
 void reportError(const std::string& text);
 
-// Why the last replaceFile that failed did so, for the line on standard
-// error: the system's text for the error it met ("No such file or
-// directory"), or the rule of the tool's own that refused the file. Empty
-// when neither is known.
-std::string failureCause();
-
 // A fresh UUID in the platform's layout. Never fails: when the OS generator
 // is unavailable, falls back to a weaker but still per-run unique source.
 std::array<std::uint8_t, 16> createUuid();
@@ -97,14 +91,16 @@ bool toLocalTime(std::int64_t seconds, std::tm& local);
 bool fileHolds(const FilePath& path, const std::string& contents);
 
 // Replaces the file at path with contents ('\n' line ends; converted to the
-// platform's text line end). A regular file is replaced atomically where its
-// folder takes a new file: readers see the old or the new contents, never a
-// mix. Where it does not (a folder the runner may not write, a file held open
-// by another process on Windows), a writable file is rewritten in place,
-// which a reader at that moment may see half done. Either way a failure
-// leaves the old file as it was. The replacement keeps the replaced file's mode and, where the
-// runner may give it, its owner; it is never readable by others before then.
-WriteResult replaceFile(const FilePath& path, const std::string& contents);
+// platform's text line end). A regular file is replaced by a rename where its
+// folder allows one: readers see the old or the new contents, never a mix.
+// Where it does not, or the new file could not carry what the old one has,
+// the file is rewritten in place, as a plain write would, which a reader may
+// see half done. A failure leaves the old file as it was. The replacement
+// keeps the replaced file's mode and, where the runner may give it, its owner.
+// On failure, cause says why, for the line on standard error: the system's
+// text for the error met ("No such file or directory"), or the rule of the
+// tool's own that refused the file.
+WriteResult replaceFile(const FilePath& path, const std::string& contents, std::string& cause);
 
 }  // namespace platform
 }  // namespace ventrim

@@ -3,17 +3,17 @@
 //
 // The path is resolved to a folder descriptor and a name in it, following
 // links as the kernel does, and the file there is opened and checked through
-// them. write_file_posix.cpp then writes the new contents to a private
-// temporary file beside it, which takes the owner, mode and access ACL of the
-// very file checked (read from its descriptor) and then its name. Where the
+// them. write_file_posix.cpp then writes the new contents to a temporary file
+// beside it, which takes the owner, mode and access ACL of the very file
+// checked (read from its descriptor) and then its name. Where the
 // file at the name turns out not to be the one checked (another run replaced
 // it, or someone put another file there), nothing has been written and the
 // whole replacement starts over; a check that cannot be made fails the run.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -26,29 +26,21 @@ namespace ventrim::platform {
 
 namespace {
 
-// Why the run failed, for failureCause(): the tool's own rule, or else errno
-// as the failing step left it.
-const char* refusal = nullptr;
-int failedWith = 0;
-
-Outcome refused(const char* rule) {
-    refusal = rule;
-    return Outcome::openFailed;
-}
-
 // Reads the text of the link name in folder, whatever its length: /proc links
-// report a size of 64.
+// report a size of 64. No link's text reaches PATH_MAX: one that seems to, or a
+// readlink that fails, fails the open.
 bool readLink(int folder, const std::string& name, std::string& text) {
-    std::string buffer(256, '\0');
-    for (;;) {
-        const long n = syscall(SYS_readlinkat, folder, name.c_str(), &buffer[0], buffer.size());
+    for (std::size_t size = 256; size <= PATH_MAX; size *= 2) {
+        text.resize(size);
+        const ssize_t n = readlinkat(folder, name.c_str(), &text[0], size);
         if (n < 0) return false;
-        if (static_cast<std::size_t>(n) < buffer.size()) {
-            text.assign(buffer, 0, static_cast<std::size_t>(n));
+        if (static_cast<std::size_t>(n) < size) {
+            text.resize(static_cast<std::size_t>(n));
             return true;
         }
-        buffer.resize(buffer.size() * 2);
     }
+    errno = ENAMETOOLONG;
+    return false;
 }
 
 // Opens the folder of path (relative to base) into folder and names its last
@@ -96,8 +88,6 @@ bool resolve(const std::string& path, Fd& folder, std::string& name, struct stat
 // their strictest level (2), whatever the machine's level: in a sticky folder
 // that others may write, a file that belongs to neither the runner nor the
 // folder's owner, which its owner could change before the build reads it.
-constexpr char kStickyRule[] =
-    "refused: in a sticky folder others may write, the file belongs to neither you nor the folder's owner";
 bool guardedBySticky(int folder, const struct stat& file) {
     struct stat dir {};
     if (file.st_uid == geteuid()) return false;
@@ -105,34 +95,17 @@ bool guardedBySticky(int folder, const struct stat& file) {
            ((dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & (S_IWGRP | S_IWOTH)) != 0 && dir.st_uid != file.st_uid);
 }
 
-}  // namespace
-
-bool fileHolds(const std::string& path, const std::string& contents) {
-    Fd fd(openat(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (fd.fd < 0 || fstatat(fd.fd, "", &st, AT_EMPTY_PATH) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_size != static_cast<off_t>(contents.size())) {
-        return false;
+// The cause of a failed outcome: the tool's own rule, or else errno as the
+// failing step left it.
+std::string causeOf(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::changed: return "refused: the file kept changing while it was replaced";
+    case Outcome::sticky:
+        return "refused: in a sticky folder others may write, the file belongs to neither you nor the folder's owner";
+    case Outcome::locked: return "refused: another process kept the file locked for 2 seconds";
+    case Outcome::noNewFile: return "refused: its folder takes no new file, which replacing the file needs";
+    default: return std::strerror(errno);
     }
-    std::string held;
-    held.reserve(contents.size());
-    return readToEnd(fd.fd, held) && held == contents;
-}
-
-std::string failureCause() {
-    if (refusal != nullptr) return refusal;
-    return failedWith != 0 ? std::strerror(failedWith) : std::string();
-}
-
-namespace {
-
-constexpr char kChangingRule[] = "refused: the file kept changing while it was replaced";
-
-bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
-WriteResult result(Outcome outcome) {
-    return outcome == Outcome::ok ? WriteResult::ok
-           : outcome == Outcome::writeFailed ? WriteResult::writeFailed : WriteResult::openFailed;
 }
 
 // Where the kernel's way leads elsewhere than the text of the links (a /proc
@@ -171,35 +144,42 @@ Outcome replaceOnce(const std::string& path, const std::string& contents) {
     // reader; a regular file is opened without waiting (for a lease, or a
     // pipe put in its place).
     const bool fifo = S_ISFIFO(st.st_mode);
-    if (fifo && guardedBySticky(folder.fd, st)) return refused(kStickyRule);
+    if (fifo && guardedBySticky(folder.fd, st)) return Outcome::sticky;
     old.fd = openat(folder.fd, name.c_str(),
                     O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | (S_ISREG(st.st_mode) ? O_NONBLOCK : 0));
     if (old.fd < 0) return errno == ENOENT || errno == ELOOP ? Outcome::changed : Outcome::openFailed;
     struct stat opened {};
     if (fstatat(old.fd, "", &opened, AT_EMPTY_PATH) != 0) return Outcome::openFailed;
     if (!sameFile(opened, st)) return Outcome::changed;
-    if (guardedBySticky(folder.fd, opened)) return refused(kStickyRule);
+    if (guardedBySticky(folder.fd, opened)) return Outcome::sticky;
     if (!S_ISREG(opened.st_mode)) return overwrite(old, contents);  // a device or pipe gets the stream
     return writeBeside(folder.fd, name, old, opened, contents);
 }
 
-WriteResult replaceAt(const std::string& path, const std::string& contents) {
-    // Overlapping runs on one header start over a few times at most each:
-    // one of them always gets its header in place.
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        const Outcome outcome = replaceOnce(path, contents);
-        if (outcome != Outcome::changed) return result(outcome);
-    }
-    return result(refused(kChangingRule));
-}
-
 }  // namespace
 
-WriteResult replaceFile(const std::string& path, const std::string& contents) {
-    refusal = nullptr;
-    const WriteResult result = replaceAt(path, contents);
-    if (result != WriteResult::ok) failedWith = errno;
-    return result;
+bool fileHolds(const std::string& path, const std::string& contents) {
+    Fd fd(openat(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.fd < 0 || fstatat(fd.fd, "", &st, AT_EMPTY_PATH) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_size != static_cast<off_t>(contents.size())) {
+        return false;
+    }
+    std::string held;
+    held.reserve(contents.size());
+    return readToEnd(fd.fd, held) && held == contents;
+}
+
+WriteResult replaceFile(const std::string& path, const std::string& contents, std::string& cause) {
+    // Overlapping runs on one header start over a few times at most each:
+    // one of them always gets its header in place.
+    Outcome outcome = Outcome::changed;
+    for (int attempt = 0; attempt < 16 && outcome == Outcome::changed; ++attempt) outcome = replaceOnce(path, contents);
+    if (outcome == Outcome::ok) return WriteResult::ok;
+    cause = causeOf(outcome);
+    return outcome == Outcome::writeFailed || outcome == Outcome::locked || outcome == Outcome::noNewFile
+               ? WriteResult::writeFailed
+               : WriteResult::openFailed;
 }
 
 }  // namespace ventrim::platform

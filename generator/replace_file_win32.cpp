@@ -79,7 +79,7 @@ bool endAt(HANDLE file, std::uint64_t size) {
 
 // Rewrites an open file so that its old contents survive a failure: the part
 // beyond the old end first, cut off again if that fails; then the existing
-// bytes, which need no new space; then the end.
+// bytes, which need no new space; then the end, where it moves.
 WriteResult overwrite(HANDLE file, const std::string& data) {
     LARGE_INTEGER oldSize{};
     bool ok = GetFileSizeEx(file, &oldSize) != 0;
@@ -92,7 +92,9 @@ WriteResult overwrite(HANDLE file, const std::string& data) {
             endAt(file, old);
             SetLastError(error);
         }
-        ok = ok && writeAt(file, 0, data.data(), kept) && endAt(file, data.size());
+        // The end is set only where the file must shrink: Wine's server
+        // writes a zero byte past the end before it cuts a file to its size.
+        ok = ok && writeAt(file, 0, data.data(), kept) && (data.size() >= old || endAt(file, data.size()));
     }
     const bool closed = CloseHandle(file) != 0;
     return ok && closed ? WriteResult::ok : WriteResult::writeFailed;
@@ -130,7 +132,10 @@ std::wstring finalPath(HANDLE file, const std::wstring& named) {
 
 // A new file beside path to hold the header, with the given attributes, the
 // right to delete it (where the folder grants making files but not removing
-// them, none is made, so none is left behind) and to set its ACL.
+// them, none is made, so none is left behind) and to set its ACL; marked to
+// be removed when closed, so that a killed run leaves none. It shares all a
+// reader may ask: its handle is closed as soon as the file has the header's
+// name, but a compile may open it before then.
 HANDLE createTemporary(const std::wstring& path, std::size_t dirLength, DWORD attributes) {
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
@@ -138,7 +143,7 @@ HANDLE createTemporary(const std::wstring& path, std::size_t dirLength, DWORD at
         wchar_t suffix[16];
         std::swprintf(suffix, 16, L".%02x%02x%02x%02x.tmp", salt[12], salt[13], salt[14], salt[15]);
         const std::wstring temp = path.substr(0, dirLength) + L"." + path.substr(dirLength, 200) + suffix;
-        file = CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr, CREATE_NEW, attributes, nullptr);
+        file = createMarked(temp, attributes);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
     }
     return file;
@@ -181,9 +186,10 @@ WriteResult createHeader(const std::wstring& path, const std::string& data) {
 // An existing header, which a plain write was shown to open: a new file takes
 // its place by one rename, given first what the old one carried (creation
 // time, ACL, the hidden and system attributes). Where that cannot be (another
-// process holds the header without sharing its deletion; the folder grants
-// writing files but not removing them, or takes no new file), the header is
-// rewritten in place at once, as a plain write would.
+// process holds the header without sharing its deletion for longer than the
+// rename is retried; the folder grants writing files but not removing them,
+// or takes no new file), the header is rewritten in place, as a plain write
+// would.
 WriteResult replaceHeader(const std::wstring& target, const std::string& data) {
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
@@ -230,8 +236,6 @@ bool fileHolds(const FilePath& path, const std::string& contents) {
 
 namespace {
 
-DWORD failedWith = 0;  // GetLastError() as the failing step left it
-
 WriteResult replaceAt(const FilePath& path, const std::string& contents) {
     if (path.empty()) {
         SetLastError(ERROR_PATH_NOT_FOUND);
@@ -251,16 +255,8 @@ WriteResult replaceAt(const FilePath& path, const std::string& contents) {
     return replaceHeader(target, data);
 }
 
-}  // namespace
-
-WriteResult replaceFile(const FilePath& path, const std::string& contents) {
-    const WriteResult result = replaceAt(path, contents);
-    if (result != WriteResult::ok) failedWith = GetLastError();
-    return result;
-}
-
-std::string failureCause() {
-    if (failedWith == 0) return std::string();
+// The system's text for error, for the line on standard error.
+std::string causeText(DWORD failedWith) {
     wchar_t* text = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -272,6 +268,15 @@ std::string failureCause() {
         message.pop_back();
     }
     return utf8Text(message);
+}
+
+}  // namespace
+
+WriteResult replaceFile(const FilePath& path, const std::string& contents, std::string& cause) {
+    const WriteResult result = replaceAt(path, contents);
+    const DWORD error = GetLastError();
+    if (result != WriteResult::ok && error != 0) cause = causeText(error);
+    return result;
 }
 
 }  // namespace ventrim::platform

@@ -165,12 +165,13 @@ std::string formatStampHeader(const std::string& headerFileName, const BuildStam
 }
 
 WriteResult writeStampHeader(const std::string& headerFileName, const BuildStamp& stamp,
-                             const platform::FilePath& file, const SourceRevision* revision) {
+                             const platform::FilePath& file, std::string& cause,
+                             const SourceRevision* revision) {
     const std::string contents = formatStampHeader(headerFileName, stamp, revision);
     // A reproducible stamp that is already there is left alone, time stamp
     // and all, so that nothing that depends on it is rebuilt.
     if (stamp.reproducible && platform::fileHolds(file, contents)) return WriteResult::ok;
-    return platform::replaceFile(file, contents);
+    return platform::replaceFile(file, contents, cause);
 }
 
 }  // namespace ventrim

@@ -50,8 +50,10 @@ std::string formatStampHeader(const std::string& headerFileName, const BuildStam
                               const SourceRevision* revision = nullptr);
 
 // Writes the header for stamp (and revision), naming headerFileName, to file
-// (the same path as the file calls take it), replacing any earlier one.
+// (the same path as the file calls take it), replacing any earlier one; on
+// failure cause says why.
 WriteResult writeStampHeader(const std::string& headerFileName, const BuildStamp& stamp,
-                             const platform::FilePath& file, const SourceRevision* revision = nullptr);
+                             const platform::FilePath& file, std::string& cause,
+                             const SourceRevision* revision = nullptr);
 
 }  // namespace ventrim

@@ -1,19 +1,17 @@
 // How new contents reach a file on Linux: through a temporary file beside it
 // that takes what the replaced file carries and then its name, or, where no
-// new file can take its place as it was, rewritten in place. Either way every
-// signal that can be held is held meanwhile, so that no signal leaves a
-// temporary file or half a header: one that comes is taken once the step is
-// over, and ends the process as it would have.
+// new file can take its place as it was, rewritten in place (rewrite_posix.cpp).
+// Either way every signal that can be held is held meanwhile, so that no
+// signal leaves a temporary file or half a header: one that comes is taken
+// once the step is over, and ends the process as it would have. SIGKILL cannot
+// be held: the temporary file is made without a name where the file system
+// can, and named only for the moment it takes the file's place.
 #include "write_file_posix.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "build_stamp.h"
@@ -23,29 +21,11 @@ namespace ventrim::platform {
 
 namespace {
 
-// Calls that only this step makes go through syscall(2), which is bound at
-// run time once for all of them: binding each C library function costs a
-// run about as much as a system call's own work.
-
-// Holds every signal that can be held (all but KILL and STOP) for a step
-// that must not be cut in two. The C library's signal sets leave out the two
-// real-time signals it keeps for itself (32 and 33), which end the process
-// like any other, so the kernel is asked directly, with its own set.
-class SignalsHeld {
-public:
-    SignalsHeld() : saved_() {
-        unsigned char all[kSetSize];
-        std::memset(all, 0xFF, sizeof all);
-        syscall(SYS_rt_sigprocmask, SIG_BLOCK, all, saved_, kSetSize);
-    }
-    ~SignalsHeld() { syscall(SYS_rt_sigprocmask, SIG_SETMASK, saved_, nullptr, kSetSize); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-private:
-    static constexpr std::size_t kSetSize = (_NSIG - 1) / 8;  // the kernel's, one bit a signal
-    unsigned char saved_[kSetSize];
-};
+// Most calls that only this step makes go through syscall(2), which is bound
+// at run time once for all of them: binding each C library function costs a
+// run about as much as a system call's own work. New ones are plain library
+// calls (linkat here, flock in rewrite_posix.cpp): what binding them costs
+// is well under 2% of a run.
 
 // Errors with which a folder refuses a new entry, or a rename, that a plain
 // open of an existing file would not meet: no write permission on the folder,
@@ -61,22 +41,48 @@ bool appendOnly(int folder) {
     return syscall(SYS_statx, folder, "", AT_EMPTY_PATH, 0, &sx) == 0 && (sx.stx_attributes & STATX_ATTR_APPEND) != 0;
 }
 
+// A temporary name beside the target: its name, cut at a character boundary
+// so it always fits, dotted and suffixed.
+std::string tempName(const std::string& name) {
+    const auto salt = createUuid();
+    std::string temp = '.' + name.substr(0, characterCut(name, 200)) + '.';
+    for (std::size_t i = 12; i < 16; ++i) {
+        temp += "0123456789abcdef"[salt[i] >> 4];
+        temp += "0123456789abcdef"[salt[i] & 0xF];
+    }
+    return temp += ".tmp";
+}
+
 // Creates the temporary file beside the target with mode (before the umask
-// and the folder's default ACL), and names it in temp: the target's name, cut
-// at a character boundary so it always fits, dotted and suffixed.
+// and the folder's default ACL), named temp.
 int createTemp(int folder, const std::string& name, mode_t mode, std::string& temp) {
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const auto salt = createUuid();
-        temp.assign(1, '.').append(name, 0, characterCut(name, 200)) += '.';
-        for (std::size_t i = 12; i < 16; ++i) {
-            temp += "0123456789abcdef"[salt[i] >> 4];
-            temp += "0123456789abcdef"[salt[i] & 0xF];
-        }
-        temp += ".tmp";
+        temp = tempName(name);
         const int fd = openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
+}
+
+// Gives a file made without a name (O_TMPFILE) a name: through the descriptor
+// itself, which needs CAP_DAC_READ_SEARCH (ENOENT without it), or else through
+// /proc, whose longer lookup lies in the moment a kill would leave the name
+// behind. linkTemp gives it a temporary name (cleared where neither way can,
+// or every name is taken).
+bool linkAs(int fd, int folder, const std::string& name) {
+    return linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0 ||
+           (errno == ENOENT &&
+            linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0);
+}
+
+bool linkTemp(int fd, int folder, const std::string& name, std::string& temp) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temp = tempName(name);
+        if (linkAs(fd, folder, temp)) return true;
+        if (errno != EEXIST) break;
+    }
+    temp.clear();
+    return false;
 }
 
 constexpr char kAccessAcl[] = "system.posix_acl_access";
@@ -115,8 +121,6 @@ long renameIn(int folder, const std::string& from, const std::string& to, unsign
     return syscall(SYS_renameat2, folder, from.c_str(), folder, to.c_str(), flags);
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
 // Gives the temporary file the target's name. Exchanging the two names spares
 // the file system the flush of the new data that ext4 and others make when a
 // file is renamed over another; the old file then has the temporary name and
@@ -149,38 +153,20 @@ Outcome createInPlace(int folder, const std::string& name, const std::string& co
     return overwrite(fd, contents);
 }
 
-}  // namespace
+// What filling a temporary file came to: notOwned when it could not take the
+// old file's owner and group.
+enum class Filled { ok, failed, notOwned };
 
-// Runs that rewrite one file in place take turns. A size limit the new text
-// would pass fails before anything is written; otherwise the part beyond the
-// old end is written first and cut off again if that fails, and only then
-// are the existing bytes overwritten.
-Outcome overwrite(Fd& fd, const std::string& contents) {
-    struct stat st {};
-    bool ok = fstatat(fd.fd, "", &st, AT_EMPTY_PATH) == 0;
-    if (ok && !S_ISREG(st.st_mode)) {
-        ok = writeAll(fd.fd, contents.data(), contents.size());
-    } else if (ok) {
-        struct rlimit64 limit {};  // the kernel's layout
-        ok = syscall(SYS_flock, fd.fd, LOCK_EX) == 0 && fstatat(fd.fd, "", &st, AT_EMPTY_PATH) == 0 &&
-             syscall(SYS_prlimit64, 0, RLIMIT_FSIZE, nullptr, &limit) == 0;
-        if (ok && limit.rlim_cur != RLIM64_INFINITY && contents.size() > limit.rlim_cur) {
-            errno = EFBIG;
-            ok = false;
-        }
-        const std::size_t oldSize = static_cast<std::size_t>(st.st_size);
-        const std::size_t kept = contents.size() < oldSize ? contents.size() : oldSize;
-        const SignalsHeld held;
-        ok = ok && writeAll(fd.fd, contents.data() + kept, contents.size() - kept, static_cast<off_t>(kept));
-        if (!ok && ftruncate(fd.fd, st.st_size) != 0) { /* nothing more can be done */ }
-        ok = ok && writeAll(fd.fd, contents.data(), kept, 0) &&
-             ftruncate(fd.fd, static_cast<off_t>(contents.size())) == 0;
-    }
-    const int error = errno;
-    const bool closed = fd.closeNow();
-    if (closed) errno = error;
-    return closed && ok ? Outcome::ok : Outcome::writeFailed;
+// Writes contents to the temporary file fd and, for a replacement (old.fd >=
+// 0), gives it the owner, group, access ACL and mode of the old file (st).
+Filled fill(int fd, const Fd& old, const struct stat& st, const std::string& contents) {
+    if (!writeAll(fd, contents.data(), contents.size())) return Filled::failed;
+    if (old.fd < 0) return Filled::ok;
+    if (!ownerCarried(fd, st)) return Filled::notOwned;
+    return carryAcl(old.fd, fd) && syscall(SYS_fchmod, fd, st.st_mode & 07777) == 0 ? Filled::ok : Filled::failed;
 }
+
+}  // namespace
 
 Outcome writeBeside(int folder, const std::string& name, Fd& old, const struct stat& st,
                     const std::string& contents) {
@@ -188,37 +174,54 @@ Outcome writeBeside(int folder, const std::string& name, Fd& old, const struct s
     if (appendOnly(folder)) return exists ? overwrite(old, contents) : createInPlace(folder, name, contents);
     {
         const SignalsHeld held;
-        // A replacement is readable by no one else until it has the old
-        // file's owner and mode. A new file has nothing to hide: it is made as
-        // a plain create makes it (the folder's default ACL, or the umask).
+        // A replacement is made with mode 600 until it has the old file's
+        // owner and mode. A new file is made as a plain create makes it (the
+        // folder's default ACL, or the umask). Without a name, where the file
+        // system makes such files, it is named only once it is complete.
+        const mode_t mode = exists ? 0600 : 0666;
         std::string temp;
-        Fd fd(createTemp(folder, name, exists ? 0600 : 0666, temp));
+        // A new header takes its name straight away, while it is free. The
+        // file systems that make such files report no write error at close:
+        // it is closed once it has the name, out of the moment a kill would
+        // leave the temporary name behind.
+        Fd fd(openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+        Filled filled = fd.fd >= 0 ? fill(fd.fd, old, st, contents) : Filled::failed;
+        const bool linked = fd.fd >= 0 && filled == Filled::ok &&
+                            (exists ? linkTemp(fd.fd, folder, name, temp) : linkAs(fd.fd, folder, name));
+        if (linked && !exists) return Outcome::ok;
+        if (fd.fd >= 0 && filled == Filled::ok && !linked) {
+            if (!exists && errno == EEXIST) return Outcome::changed;
+            fd.closeNow();
+        }
+        if (fd.fd < 0) {  // made again under a name
+            fd.fd = createTemp(folder, name, mode, temp);
+            if (fd.fd >= 0) filled = fill(fd.fd, old, st, contents);
+        }
+        const auto drop = [&] {  // keeps errno for the report
+            const int error = errno;
+            if (fd.fd >= 0) fd.closeNow();
+            if (!temp.empty()) syscall(SYS_unlinkat, folder, temp.c_str(), 0);
+            errno = error;
+        };
         if (fd.fd < 0) {
             // Too many open files: the header could not be opened, as a plain
             // open would have failed. A folder that takes no new entry leaves
-            // a writable header to be rewritten in place.
+            // a writable header to be rewritten in place; one that has no
+            // entries of its own (/proc) cannot have it replaced.
             if (errno == EMFILE || errno == ENFILE || (!exists && folderRefuses(errno))) return Outcome::openFailed;
+            if (errno == ENOENT) return exists ? Outcome::noNewFile : Outcome::openFailed;
             if (!folderRefuses(errno)) return Outcome::writeFailed;
-        } else {
-            const auto drop = [&] {  // keeps errno for the report
-                const int error = errno;
-                syscall(SYS_unlinkat, folder, temp.c_str(), 0);
-                errno = error;
-            };
-            // A failed write is no reason to write in place.
-            const bool written = writeAll(fd.fd, contents.data(), contents.size());
-            const bool owned = !written || !exists || ownerCarried(fd.fd, st);
-            const bool ready = written && owned && (!exists || (carryAcl(old.fd, fd.fd) &&
-                                                                syscall(SYS_fchmod, fd.fd, st.st_mode & 07777) == 0));
-            if (!fd.closeNow() || (owned && !ready)) {
-                drop();
-                return Outcome::writeFailed;
-            }
-            const Outcome outcome = owned ? putInPlace(folder, temp, name, exists) : Outcome::writeFailed;
-            if (owned && (outcome != Outcome::writeFailed || !exists || !folderRefuses(errno))) {
+        } else if (filled == Filled::failed || (!linked && !fd.closeNow())) {  // no reason to write in place
+            drop();
+            return Outcome::writeFailed;
+        } else if (filled == Filled::ok) {
+            const Outcome outcome = putInPlace(folder, temp, name, exists);
+            if (outcome != Outcome::writeFailed || !exists || !folderRefuses(errno)) {
                 if (outcome == Outcome::writeFailed) drop();
                 return outcome;
             }
+            drop();
+        } else {
             drop();
         }
     }

@@ -1,7 +1,9 @@
 // How new contents reach a file on Linux, once replace_file_posix.cpp has
-// resolved where the file is, opened it and checked it.
+// resolved where the file is, opened it and checked it: write_file_posix.cpp
+// and rewrite_posix.cpp.
 #pragma once
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,14 +29,32 @@ struct Fd {
     }
 };
 
+// Holds every signal that can be held (all but KILL and STOP) for a step
+// that must not be cut in two, while it lives.
+class SignalsHeld {
+public:
+    SignalsHeld();
+    ~SignalsHeld();
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    static constexpr std::size_t kSetSize = (_NSIG - 1) / 8;  // the kernel's, one bit a signal
+    unsigned char saved_[kSetSize];
+};
+
 // What a step of the replacement came to. changed: the file at the name was
 // not the one checked (another run or another user replaced it meanwhile);
-// nothing was written and the replacement starts over from the path.
-enum class Outcome { ok, openFailed, writeFailed, changed };
+// nothing was written and the replacement starts over from the path. The
+// others after it are refusals of the tool's own, each with its cause.
+enum class Outcome { ok, openFailed, writeFailed, changed, sticky, locked, noNewFile };
+
+inline bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 // Writes where fd stands and closes it: a device or pipe gets the stream, a
 // regular file is rewritten in place so that a failure leaves its old
-// contents whole, one run at a time.
+// contents whole, one run at a time: a lock another process holds on it is
+// waited for 2 seconds at most (locked after that).
 Outcome overwrite(Fd& fd, const std::string& contents);
 
 // Puts contents in a new file beside name in folder, which then takes that

@@ -67,6 +67,9 @@ revision() {
 # unread CAUSE: h.h holds an unknown revision, and standard error says why.
 unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/stderr"; }
 at() { git -C "${1:-r}" rev-parse HEAD; }
+# hold SECONDS: a shared lock on fixed/h.h for SECONDS, its holder's pid in $T/holder.
+hold() { rm -f "$T/holder" && { flock -s fixed/h.h sh -c "echo \$\$ > \"$T/holder\"; exec sleep $1" > /dev/null 2>&1 & } &&
+  until [ -s "$T/holder" ]; do sleep 0.01; done; }
 
 # race PATTERN STEP ARG...: a window made certain between two of the tool's looks at its header (the last
 # ARG): the tool ($AS $TOOL) runs on the ARGs, held by strace for a second at the first system call whose
@@ -153,6 +156,7 @@ row HelpWritesNoFile all 0 "$help" '' 'only && [ "$($TOOL -h)" = "$($TOOL --help
 row HelpSwitchOfWindows windows 0 "$help" '' 'only && wrong "/? goes alone, as in ventrim /?" "/?" h.h' '/?'
 row VersionWritesNoFile all 0 "$(printf '\nventrim %s' "$VERSION")" '' 'only' --version
 row HeaderNamedLikeAnOption all 0 "$ok" '' 'header ./--help ./--help && only --help' ./--help
+row RevisionWithAFolderNamedOutsideASCIIAlone all 2 "$usage*" '' 'only' --revision=ā
 row RevisionWithoutAFolderOrHeader all 2 "$usage$(printf '\n- --revision=\n- h.h')" '' 'r="--revision needs a folder: --revision=DIR, before the header path" &&
   [ "$error" = "ventrim: $r" ] && wrong "$r" --revision h.h && wrong "no header path after --revision=DIR$u" --revision=. &&
   wrong "2 header paths given, where one is written$u" --revision=. a.h b.h &&
@@ -243,13 +247,14 @@ row AccountsAsTheCLibraryReadsThem posix,mount 0 "$ok" 'accounts "passwd: files"
 row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" 'accounts "passwd: systemd files" "zed:x:0:0::/:"' 'user root' h.h
 row LongestNameNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
   '! same "$1"' "$(long 4090)"
-# A signal that ends the process while the temporary file exists (held there by strace) leaves a
-# whole header and no temporary file, readable by no one else meanwhile. 32 and 33: the C library's own.
+# A signal that ends the process while the temporary file has a name (held there by strace) leaves a
+# whole header and none. 32 and 33: the C library's own. Before, it has no name, and mode 600.
 row EndingSignalsLeaveNoTemporaryFile posix,strace 0 "$ok" '' 'ulimit -c 0 && export ASAN_OPTIONS=detect_leaks=0 &&
-  chmod 640 s.h && for s in INT TERM HUP QUIT USR1 USR2 ALRM VTALRM PROF XCPU SYS 32 33 RTMIN; do
-    { env --default-signal strace -qq -o /dev/null -e inject=fchmod:delay_enter=2000000 $TOOL s.h > /dev/null & } &&
-    until [ "$(ls -A)" != s.h ] || ! kill -0 $!; do :; done; [ $(stat -c %a .s.h.*) = 600 ] && kill -s $s $(pgrep -P $!)
-    wait $!; [ "$(kill -l $?)" = $s ] && only s.h && header s.h s.h || exit 1; done' s.h
+  chmod 640 s.h && for s in fchmod INT TERM HUP QUIT USR1 USR2 ALRM VTALRM PROF XCPU SYS 32 33 RTMIN; do c=${s%%[A-Z0-9]*}
+    { env --default-signal strace -qq -o /dev/null -e inject=${c:-renameat2}:delay_enter=2000000 $TOOL s.h > /dev/null & } &&
+    until [ "$(ls -A)" != s.h ] || f=$(ls -l /proc/$(pgrep -P $!)/fd 2> /dev/null | grep "#.*(deleted)") || ! kill -0 $!; do :; done
+    if [ $c ]; then only s.h && [ $(stat -Lc %a "/proc/$(pgrep -P $!)/fd/$(echo $f | cut -d" " -f9)") = 600 ] && wait $! && continue; exit 1; fi
+    [ $(stat -c %a .s.h.*) = 640 ] && kill -s $s $(pgrep -P $!); wait $!; [ "$(kill -l $?)" = $s ] && only s.h && header s.h s.h || exit 1; done' s.h
 row OwnerAndModeKept posix,root 0 "$ok" 'echo old > kept.h && chown 65534:65534 kept.h && chmod 2604 kept.h' \
   'header kept.h kept.h && [ $(stat -c %u:%g:%a kept.h) = 65534:65534:2604 ]' kept.h
 # ACLs as a plain write leaves them: a replaced header keeps its own (71 entries), a new one gets the folder's default.
@@ -274,12 +279,16 @@ row AbsoluteAndRelativeLinks posix 0 "$ok" 'mkdir real sub && ln -s "$PWD/real/s
 row LinkToAHeaderUnderWine windows 0 "$ok" 'mkdir sub && echo old > sub/stamp.h && ln -s stamp.h sub/rel.h' \
   '[ -L sub/rel.h ] && header sub/stamp.h sub/rel.h && cd sub && only rel.h stamp.h' sub/rel.h
 row LinkLoop posix 1 "${open}loop.h " 'ln -s loop.h loop.h' '[ -L loop.h ]' loop.h
+row UnreadableLink posix,strace 1 "${open}l.h " 'echo old > t.h && ln -s t.h l.h && export ASAN_OPTIONS=detect_leaks=0 &&
+  AS="strace -qq -o /dev/null -e inject=readlinkat:error=EIO"' '[ $(cat t.h) = old ] && cause "l.h: Input/output error"' l.h
 # As the kernel follows them: 40 links (41 is a loop), a link text passing PATH_MAX joined to its folder.
 row LinksAsTheKernelFollowsThem posix 0 "$ok" 'echo old > t.h && ln -s t.h 1 && for i in $(seq 40); do ln -s $i $((i + 1)); done &&
   d=$(dirname "$(long 3000)") && mkdir -p $d && ln -s "$(printf ./%.0s $(seq 700))$(echo $d | sed "s|[^/]*|..|g")/t.h" $d/x.h' \
   'header t.h 40 && ! $TOOL 41 > /dev/null && d=$(dirname "$(long 3000)") && $TOOL $d/x.h > /dev/null && header t.h $d/x.h' 40
 row StandardOutputAsAPipe posix 0 '
 /\**/dev/stdout *#endif' '' 'only' /dev/stdout
+row StandardOutputThroughProcWithoutStandardInput posix 0 '
+/\**/proc/self/fd/1 *#endif' 'exec 0<&-' 'only' /proc/self/fd/1
 row StandardOutputToALongPath posix 0 - 'mkdir -p "$T/$(dirname "$(long 600)")" && exec > "$T/$(long 600)"' \
   'header "$T/$(long 600)" /dev/stdout' /dev/stdout
 # The tool inherits fd 3 of a deleted file: no file named as /proc names it is made.
@@ -315,12 +324,18 @@ row PathEndingInASeparator all 1 "${open}h.h/ " 'touch h.h' '[ "$error" = "ventr
 row ReadOnlyHeader all,root 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h && { [ -n "$W" ] || AS=$nobody; }' \
   '[ $(cat ro.h) = keep ] && only ro.h' ro.h
 row TooManyOpenFiles posix 1 "${open}h.h " 'echo old > h.h && exec 3>&- 4>&- && AS="prlimit --nofile=5 --"' '[ $(cat h.h) = old ] && only h.h' h.h
+row FileInAFolderThatTakesNoNewFile posix,root 1 "${write}/proc/version " '' \
+  'cause "/proc/version: refused: its folder takes no new file, which replacing the file needs"' /proc/version
 row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$nobody' \
   'cause "locked/x.h: Permission denied" && cd locked && only' locked/x.h
 
 # Where the folder takes no new entry, a writable header is rewritten in place; a failed write leaves it.
 row WritableHeaderInALockedFolder all,root 0 "$ok" "$locked"' && note fixed/h.h' \
   'header fixed/h.h fixed/h.h && same fixed/h.h && cd fixed && only h.h' fixed/h.h
+# A lock another process holds on it (a reader's shared one too) is waited for 2 seconds at most.
+row LockWaitedForTwoSecondsAtMost posix,root 1 "${write}fixed/h.h " "$locked"' && hold 5' 'kill $(cat "$T/holder") &&
+  cause "fixed/h.h: refused: another process kept the file locked for 2 seconds" && [ $(cat fixed/h.h) = old ] &&
+  hold 0.5 && $TOOL fixed/h.h > /dev/null && header fixed/h.h fixed/h.h' fixed/h.h
 # A folder that takes new files but refuses renames and deletions (under Wine, Linux's append-only one).
 row AppendOnlyFolder all,root 0 "$ok" 'mkdir a && echo old > a/h.h && note a/h.h && chattr +a a' \
   'same a/h.h && header a/h.h a/h.h && $TOOL a/n.h > /dev/null && header a/n.h a/n.h && { [ -n "$W" ] || { cd a && only h.h n.h; }; }' a/h.h
@@ -348,9 +363,12 @@ row FailedRename posix,strace 1 "${write}h.h " 'echo old > h.h && export ASAN_OP
   AS="strace -qq -o /dev/null -e inject=renameat2,renameat:error=EIO"' '[ $(cat h.h) = old ] && only h.h &&
   { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e inject=write:error=ENOSPC:when=2 $TOOL h.h > "$T/e" 2>&1; [ $? = 1 ]; } &&
   grep -q "write: h.h" "$T/e" && grep -qx "ventrim: h.h: No space left on device" "$T/e" && [ $(cat h.h) = old ] && only h.h' h.h
-row EveryTemporaryNameTaken posix,strace 1 "${write}h.h " 'export ASAN_OPTIONS=detect_leaks=0 && echo old > h.h && AS="strace -qq -o
-  $T/t -e trace=%desc" && $AS $TOOL h.h > /dev/null && echo old > h.h && AS="$AS -e inject=openat:error=EEXIST:when=$(grep ^openat \
-  "$T/t" | grep -n O_EXCL | sed "s/:.*//;q")+"' '[ $(cat h.h) = old ] && only h.h && ! grep -v "^write([12]," "$T/t" | grep -q "write\|send"' h.h
+# An ACL that cannot be read (other than on a file system without them) fails the run.
+row UnreadableAccessControlList posix,strace 1 "${write}h.h " 'echo old > h.h && export ASAN_OPTIONS=detect_leaks=0 &&
+  AS="strace -qq -o /dev/null -e inject=fgetxattr:error=EIO"' '[ $(cat h.h) = old ] && only h.h && cause "h.h: Input/output error"' h.h
+row EveryTemporaryNameTaken posix,strace 1 "${write}h.h " 'export ASAN_OPTIONS=detect_leaks=0 && echo old > h.h &&
+  AS="strace -qq -o $T/t -e trace=openat,linkat -e inject=linkat:error=EEXIST" && $AS $TOOL h.h > /dev/null && echo old > h.h &&
+  AS="$AS -e inject=openat:error=EEXIST:when=$(grep ^openat "$T/t" | grep -n O_EXCL | sed "s/:.*//;q")+"' '[ $(cat h.h) = old ] && only h.h' h.h
 # As root, a device node of the test's own: never the machine's /dev/full.
 row FullDevice posix 1 "${write}full " 'if [ $(id -u) = 0 ]; then mknod full c 1 7; else ln -s /dev/full full; fi' '' full
 # Devices are opened once: a one-instance pipe server gets the header; a console the tool lacks is not.
@@ -373,7 +391,9 @@ row KilledAtTheRenameLeavesAWholeHeader windows,strace 0 "$ok" 'echo old > k.h &
     -e inject=rename,renameat,renameat2:delay_exit=3000000 2> "$T/strace" & } && t=$! && until [ -s "$T/strace" ]; do :; done &&
   { $TOOL k.h > /dev/null & } && until [ ! -e k.h ] || grep -q endif k.h; do :; done; kill -9 $!; kill $t' \
   'header k.h k.h && ! same k.h && only k.h ok.h' ok.h
-row ModeKeptUnderWine windows 0 "$ok" 'echo old > h.h && chmod 640 h.h' '[ $(stat -c %a h.h) = 640 ] && header h.h h.h' h.h
+# Only the bits Wine's ACL shows (the owner's and others' read and write) tell a mode from a new file's.
+row ModeKeptUnderWine windows 0 "$ok" 'echo old > h.h && chmod 640 h.h && umask 022 && echo old > g.h && chmod 664 g.h' \
+  '[ $(stat -c %a h.h) = 640 ] && header h.h h.h && $TOOL g.h > /dev/null && [ $(stat -c %a g.h) = 644 ]' h.h
 row SystemAttributeKept windows 0 "$ok" 'echo old > h.h && ${TOOL% *} attrib +s h.h' \
   '${TOOL% *} attrib h.h | cut -c1-12 | grep -q S && header h.h h.h' h.h
 
@@ -384,6 +404,8 @@ row HeldLongByAnotherProcess windows 1 "${open}h.h " "HOLD=4000 && $held" '[ $(c
 # i686: a header over 4 GiB whose rewrite in place fails keeps its size.
 row HugeHeaderKeptWhenTheRewriteFails windows 1 "${write}h.h " "HOLD='3000 shared' &&
   truncate -s 4294967396 h.h && ${held#echo old > h.h && } && ulimit -f 0" '[ $(stat -c %s h.h) = 4294967396 ] && only h.h' h.h
+# A compile that holds it for a moment when the rename comes: the rename is tried again, the header replaced.
+row HeldWhenTheRenameComes windows 0 "$ok" "HOLD=temp && $held" 'header h.h h.h && ! same h.h && only h.h' h.h
 row HeldSharingWritingByAnotherProcess windows 0 "$ok" "HOLD='1800 shared' && $held" \
   'header h.h h.h && same h.h && only h.h && ! grep -q released "$T/held"' h.h
 
