@@ -59,7 +59,22 @@ revision() {
 }
 # unread CAUSE: h.h holds an unknown revision, and standard error says why.
 unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/stderr"; }
-at() { git -C "${1:-r}" rev-parse HEAD; }
+at() { git -c safe.directory="*" -C "${1:-r}" rev-parse HEAD; }
+# spy: bin/git writes who it runs as, its input and its whole environment to $T/as, then runs git.
+spy() {
+  mkdir -p bin && printf '#!/bin/sh\ncase $* in *status*) { id -u; id -g; id -G; readlink /proc/self/fd/0; grep -E "^(Cap(Prm|Eff|Amb)|NoNewPrivs)" \
+    /proc/self/status; tr "\\0" "\\n" < /proc/$$/environ | sort; } > "%s/as"; esac\nexec %s "$@"\n' "$T" "$(command -v git)" > bin/git &&
+    chmod 755 bin/git
+}
+# stop SIGNAL NUMBER: a run stopped by SIGNAL while git runs ends as SIGNAL ends it, and git's child with it.
+stop() {
+  rm -f "$T/child" && { env --default-signal=$1 $TOOL --revision=. s.h > /dev/null 2>&1 & } && p=$! i=0 &&
+    until [ -s "$T/child" ] || [ $((i += 1)) = 500 ]; do sleep 0.01; done && kill -$1 $p; wait $p 2> /dev/null; [ $? = $((128 + $2)) ] && gone
+}
+# gone: the child git's wrapper started has ended (or waits to be reaped), within a second.
+gone() {
+  i=0 && while ps -o stat= -p $(cat "$T/child") | grep -q "^[^Z]"; do [ $((i += 1)) = 100 ] && return 1; sleep 0.01; done
+}
 
 # race PATTERN STEP ARG...: the tool runs on the ARGs, held by strace for a second at the first system
 # call whose trace matches PATTERN (found by a run before), while STEP runs; its status is in $T/raced.
@@ -69,7 +84,7 @@ race() {
   { $t -e inject=$c:delay_enter=1000000:when=$n $TOOL "$@" > /dev/null 2>&1; echo $? > "$T/raced"; } &
   until grep -qE "^$p" "$T/trace" || [ $((i += 1)) = 500 ]; do sleep 0.01; done; eval "$s"; wait $!
 }
-fail() { echo "$ROW: $*"; exit 1; }
+fail() {  echo "$ROW: $*"; exit 1; }
 row() {
   [ "$1" = "$ROW" ] || return 0
   case $2 in windows*) [ -n "$W" ] || exit 77 ;; posix*) [ -z "$W" ] || exit 77 ;; esac
@@ -160,14 +175,47 @@ row RevisionOutsideAWorkTree posix,git 0 "$ok" 'repo && git clone -q --bare r b 
   --revision=. h.h
 row RevisionWithoutGitOnPath all 0 "$ok" 'exec 2> "$T/git" && mkdir no && { [ -n "$W" ] || PATH=$PWD/no; }' \
   'unread "git is not found on PATH"' --revision=. h.h
-row RevisionRefusedInAnotherUsersRepository posix,git,root 0 "$ok" 'repo && chown -R 65534:65534 r' \
-  'unread "detected dubious ownership" && git config --global safe.directory "$PWD/r" && $TOOL --revision=r h.h > /dev/null &&
-  revision $(at) 0' --revision=r h.h
-# git is killed, with what it started, when it takes too long, and may fail.
+# As root, git runs as the owner of the repository (its work tree and git folder): its ids and groups, no
+# capabilities, none of root's settings or variables; a repository of two owners, or of one without an
+# account, is not read. As the runner otherwise, with the runner's variables but those naming another
+# repository or a pager. Always on /dev/null; a git on PATH that is no program is passed over.
+row RevisionReadAsTheRepositorysOwner posix,git,root 0 "$ok" 'repo && chown -R 65534:65534 r && spy && mkdir no &&
+  touch no/git && export PATH=$PWD/no:$PWD/bin:$PATH' 'export PATH=$PWD/no:$PWD/bin:$PATH && revision $(at) 0 && printf "%s\n" $(id -u 65534) $(id -g 65534) \
+  "$(id -G 65534)" /dev/null "CapPrm:	0000000000000000" "CapEff:	0000000000000000" "CapAmb:	0000000000000000" \
+  "NoNewPrivs:	1" GIT_CONFIG_GLOBAL=/dev/null GIT_CONFIG_NOSYSTEM=1 GIT_PAGER=cat GIT_TERMINAL_PROMPT=0 PAGER=cat \
+  "PATH=$PATH" | cmp - "$T/as" && chown 0 r/.git && $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null &&
+  unread "its work tree and its git folder belong to different accounts" && chown -R 4242 r && ! id 4242 2> /dev/null &&
+  $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null && unread "its owner, user id 4242, has no account git could run as" &&
+  chown -R 0:0 r && c=$(at) && export PAGER=less GIT_DIR=/x GIT_CONFIG_SYSTEM=/dev/null GIT_DISCOVERY_ACROSS_FILESYSTEM=1 \
+  SUDO_UID=1 && $TOOL --revision=r h.h > /dev/null && revision $c 0 && { printf "%s\n" GIT_PAGER=cat GIT_TERMINAL_PROMPT=0 PAGER=cat &&
+  env | grep -v "^GIT_\|^PAGER=\|^SUDO_UID=\|^_=" && env | grep -E "^GIT_(CONFIG_(GLOBAL|SYSTEM|NOSYSTEM)|CEILING_DIRECTORIES|DISCOVERY_ACROSS_FILESYSTEM)="
+  } | sort > "$T/e" && sed 1,8d "$T/as" | grep -v "^_=" | cmp "$T/e" - && sed -n 1,4p "$T/as" | tr "\n" " " | grep -qx "0 0 0 /dev/null "' --revision=r h.h
+# All of git's output is read: a filter configured after 6,000 other settings is turned off; a change listed after
+# an upstream of 70,000 characters counts.
+row RevisionOfLongListingsReadWhole posix,git 0 "$ok" 'repo && echo "f filter=evil" > r/.gitattributes && git -C r add . &&
+  git -C r commit -qm 2 && { echo "[filter \"pad\"]" && seq -f "k%g = 1" 6000 && echo "[filter \"evil\"]" &&
+  echo "clean = touch \"$T/ran\"; cat"; } >> r/.git/config && b=$(git -C r symbolic-ref --short HEAD) &&
+  git -C r config branch.$b.remote . && git -C r config branch.$b.merge refs/heads/$(printf %070000d 0) && echo b >> r/f' \
+  'revision $(at) 1 && [ ! -e "$T/ran" ] && [ $(git -C r config --get-regexp "^filter" | wc -l) = 6001 ]' --revision=r h.h
+# The status runs with the settings made for the filters listed before it: a filter configured between the
+# two runs (held apart by strace) leaves the revision unread, and ran, if at all, as the repository's owner.
+row RevisionSettingsChangedBetweenTheRuns posix,git,root,strace 0 "$ok" 'repo && echo "f filter=x" > r/.gitattributes &&
+  git -C r add . && git -C r commit -qm 2 && chown -R 65534:65534 r && touch -d @1 r/f &&
+  printf "[filter \"x\"]\n\tclean = id -u > \"%s\"; cat\n" "$T/ran" > "$T/x"' 'revision $(at) 0 &&
+  { ASAN_OPTIONS=detect_leaks=0 strace -qq -e signal=none -o "$T/trace" -e trace=clone -e inject=clone:delay_enter=1000000:when=2 \
+  $TOOL --revision=r h.h > /dev/null 2> "$T/stderr" & } && i=0 && until [ "$(grep -c ^clone "$T/trace" 2> /dev/null)" = 2 ] ||
+  [ $((i += 1)) = 500 ]; do sleep 0.01; done && cat "$T/x" >> r/.git/config && wait $! && grep -q DELAYED "$T/trace" &&
+  unread "its filter or protocol settings changed while it was read" && [ "$(cat "$T/ran")" = 65534 ]' --revision=r h.h
+# git is killed, with what it started, when it takes too long, when it writes more than 64 MiB, when it has
+# ended (a child it left behind), and when the tool is stopped; it may fail.
 row RevisionOfAGitThatHangsOrFails posix 0 "$ok" 'exec 2> "$T/git" && mkdir bin && PATH=$PWD/bin:$PATH && printf "%s\n" \
-  "#!/bin/sh" "[ -e \"$T/fail\" ] && { echo \"fatal: no\"; echo more; } >&2 && exit 1" "sleep 60 & echo \$! > \"$T/child\"; wait" > bin/git &&
-  chmod +x bin/git' 'unread "git did not finish within 10 seconds" && { ps -o stat= -p $(cat "$T/child") || :; } | { ! grep -q "^[^Z]"; } &&
-  touch "$T/fail" && PATH=$PWD/bin:$PATH $TOOL --revision=. h.h 2> "$T/stderr" > /dev/null && unread "no$"' --revision=. h.h
+  "#!/bin/sh" "m=\$(cat \"$T/mode\" 2> /dev/null) || m=hang" "[ \$m = fail ] && { echo \"fatal: no\"; echo more; } >&2 && exit 1" \
+  "sleep 60 > /dev/null 2>&1 & echo \$! > \"$T/child\"" "[ \$m = flood ] && exec head -c 67108865 /dev/zero" "[ \$m = leave ] && echo fatal: left >&2 && exit 1
+  wait" > bin/git &&
+  chmod +x bin/git' 'unread "git did not finish within 10 seconds" && gone && export PATH=$PWD/bin:$PATH &&
+  for s in TERM:15 INT:2 HUP:1; do stop ${s%:*} ${s#*:} || exit 1; done && for m in flood:"git wrote more than 64 MiB" \
+  leave:"left$" fail:"no$"; do echo ${m%%:*} > "$T/mode" && $TOOL --revision=. h.h 2> "$T/stderr" > /dev/null && unread "${m#*:}" &&
+  gone || exit 1; done' --revision=. h.h
 
 # A header is written, stamped afresh, and replaces whatever was there.
 row NewHeader posix 0 "$ok" 'umask 027' \
