@@ -60,6 +60,11 @@ revision() {
 # unread CAUSE: h.h holds an unknown revision, and standard error says why.
 unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/stderr"; }
 at() { git -c safe.directory="*" -C "${1:-r}" rev-parse HEAD; }
+# standin MODE: git.exe on Wine's PATH is the stand-in (git_standin_win32.c) doing MODE; text: a file that is no program.
+standin() {
+  mkdir -p bin && w=$(pwd | tr / '\\')\\bin && export WINEPATH="Z:$w" && echo $1 > bin/mode && t=${TOOL##* } &&
+    if [ $1 = text ]; then echo text > bin/git.exe; else cp "${t%ventrim.exe}standin/git.exe" bin; fi
+}
 # spy: bin/git writes who it runs as, its input and its whole environment to $T/as, then runs git.
 spy() {
   mkdir -p bin && printf '#!/bin/sh\ncase $* in *status*) { id -u; id -g; id -G; readlink /proc/self/fd/0; grep -E "^(Cap(Prm|Eff|Amb)|NoNewPrivs)" \
@@ -216,6 +221,15 @@ row RevisionOfAGitThatHangsOrFails posix 0 "$ok" 'exec 2> "$T/git" && mkdir bin 
   for s in TERM:15 INT:2 HUP:1; do stop ${s%:*} ${s#*:} || exit 1; done && for m in flood:"git wrote more than 64 MiB" \
   leave:"left$" fail:"no$"; do echo ${m%%:*} > "$T/mode" && $TOOL --revision=. h.h 2> "$T/stderr" > /dev/null && unread "${m#*:}" &&
   gone || exit 1; done' --revision=. h.h
+# The runner on Windows, with a stand-in git: a status read; output that ends a moment before git exits; NUL
+# as its input; one that hangs, killed with the child it started; one that floods; fails; a file that is no program.
+row RevisionOfAStandInGit windows 0 "$ok" 'standin status' 'c=0123456789abcdef0123456789abcdef01234567 && revision $c 1 &&
+  for m in late: input: "hang:git did not finish within 10 seconds" "flood:git wrote more than 64 MiB" text:"git cannot be started: [^%]*$" \
+    fail:"not a git repository (or any of the parent directories): .git"; do standin ${m%%:*} &&
+    $TOOL --revision=. h.h 2> "$T/stderr" > /dev/null && { [ -z "${m#*:}" ] && revision $c 1 ||
+    { unread "${m#*:}" && [ $(wc -l < "$T/stderr") = 1 ]; }; } && i=0 &&
+    while ps -eo stat=,args= | grep -F "$w" | grep -qv "^Z\|grep"; do [ $((i += 1)) = 100 ] && exit 1; sleep 0.05; done || exit 1
+  done' --revision=. h.h
 
 # A header is written, stamped afresh, and replaces whatever was there.
 row NewHeader posix 0 "$ok" 'umask 027' \
