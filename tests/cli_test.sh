@@ -89,7 +89,7 @@ race() {
   { $t -e inject=$c:delay_enter=1000000:when=$n $TOOL "$@" > /dev/null 2>&1; echo $? > "$T/raced"; } &
   until grep -qE "^$p" "$T/trace" || [ $((i += 1)) = 500 ]; do sleep 0.01; done; eval "$s"; wait $!
 }
-fail() {  echo "$ROW: $*"; exit 1; }
+fail() { echo "$ROW: $*"; exit 1; }
 row() {
   [ "$1" = "$ROW" ] || return 0
   case $2 in windows*) [ -n "$W" ] || exit 77 ;; posix*) [ -z "$W" ] || exit 77 ;; esac
@@ -182,13 +182,14 @@ row RevisionWithoutGitOnPath all 0 "$ok" 'exec 2> "$T/git" && mkdir no && { [ -n
   'unread "git is not found on PATH"' --revision=. h.h
 # As root, git runs as the owner of the repository (its work tree and git folder): its ids and groups, no
 # capabilities, none of root's settings or variables; a repository of two owners, or of one without an
-# account, is not read. As the runner otherwise, with the runner's variables but those naming another
+# account, is not read; nor one root's settings trust where root runs git. As the runner otherwise, with the runner's variables but those naming another
 # repository or a pager. Always on /dev/null; a git on PATH that is no program is passed over.
 row RevisionReadAsTheRepositorysOwner posix,git,root 0 "$ok" 'repo && chown -R 65534:65534 r && spy && mkdir no &&
-  touch no/git && export PATH=$PWD/no:$PWD/bin:$PATH' 'export PATH=$PWD/no:$PWD/bin:$PATH && revision $(at) 0 && printf "%s\n" $(id -u 65534) $(id -g 65534) \
+  touch no/git && export PATH=$PWD/no:$PWD/bin:$PATH && exec < bin/git && AS="setpriv --groups 7"' 'export PATH=$PWD/no:$PWD/bin:$PATH && revision $(at) 0 && printf "%s\n" $(id -u 65534) $(id -g 65534) \
   "$(id -G 65534)" /dev/null "CapPrm:	0000000000000000" "CapEff:	0000000000000000" "CapAmb:	0000000000000000" \
   "NoNewPrivs:	1" GIT_CONFIG_GLOBAL=/dev/null GIT_CONFIG_NOSYSTEM=1 GIT_PAGER=cat GIT_TERMINAL_PROMPT=0 PAGER=cat \
-  "PATH=$PATH" | cmp - "$T/as" && chown 0 r/.git && $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null &&
+  "PATH=$PATH" | cmp - "$T/as" && mkdir r/sub && touch r/sub/HEAD && git config --global safe.directory "*" &&
+  $TOOL --revision=r/sub h.h 2> "$T/stderr" > /dev/null && unread "detected dubious ownership" && chown 0 r/.git && $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null &&
   unread "its work tree and its git folder belong to different accounts" && chown -R 4242 r && ! id 4242 2> /dev/null &&
   $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null && unread "its owner, user id 4242, has no account git could run as" &&
   chown -R 0:0 r && c=$(at) && export PAGER=less GIT_DIR=/x GIT_CONFIG_SYSTEM=/dev/null GIT_DISCOVERY_ACROSS_FILESYSTEM=1 \
@@ -226,8 +227,8 @@ row RevisionOfAGitThatHangsOrFails posix 0 "$ok" 'exec 2> "$T/git" && mkdir bin 
 row RevisionOfAStandInGit windows 0 "$ok" 'standin status' 'c=0123456789abcdef0123456789abcdef01234567 && revision $c 1 &&
   for m in late: input: "hang:git did not finish within 10 seconds" "flood:git wrote more than 64 MiB" text:"git cannot be started: [^%]*$" \
     fail:"not a git repository (or any of the parent directories): .git"; do standin ${m%%:*} &&
-    $TOOL --revision=. h.h 2> "$T/stderr" > /dev/null && { [ -z "${m#*:}" ] && revision $c 1 ||
-    { unread "${m#*:}" && [ $(wc -l < "$T/stderr") = 1 ]; }; } && i=0 &&
+    $TOOL --revision=. h.h 2> "$T/stderr" > /dev/null < bin/mode && if [ -z "${m#*:}" ]; then revision $c 1
+    else unread "${m#*:}" && [ $(wc -l < "$T/stderr") = 1 ]; fi && i=0 &&
     while ps -eo stat=,args= | grep -F "$w" | grep -qv "^Z\|grep"; do [ $((i += 1)) = 100 ] && exit 1; sleep 0.05; done || exit 1
   done' --revision=. h.h
 
