@@ -180,22 +180,23 @@ row RevisionOutsideAWorkTree posix,git 0 "$ok" 'repo && git clone -q --bare r b 
   --revision=. h.h
 row RevisionWithoutGitOnPath all 0 "$ok" 'exec 2> "$T/git" && mkdir no && { [ -n "$W" ] || PATH=$PWD/no; }' \
   'unread "git is not found on PATH"' --revision=. h.h
-# As root, git runs as the owner of the repository (its work tree and git folder): its ids and groups, no
-# capabilities, none of root's settings or variables; a repository of two owners, or of one without an
-# account, is not read; nor one root's settings trust where root runs git. As the runner otherwise, with the runner's variables but those naming another
-# repository or a pager. Always on /dev/null; a git on PATH that is no program is passed over.
-row RevisionReadAsTheRepositorysOwner posix,git,root 0 "$ok" 'repo && chown -R 65534:65534 r && spy && mkdir no &&
-  touch no/git && export PATH=$PWD/no:$PWD/bin:$PATH && exec < bin/git && AS="setpriv --groups 7"' 'export PATH=$PWD/no:$PWD/bin:$PATH && revision $(at) 0 && printf "%s\n" $(id -u 65534) $(id -g 65534) \
-  "$(id -G 65534)" /dev/null "CapPrm:	0000000000000000" "CapEff:	0000000000000000" "CapAmb:	0000000000000000" \
-  "NoNewPrivs:	1" GIT_CONFIG_GLOBAL=/dev/null GIT_CONFIG_NOSYSTEM=1 GIT_PAGER=cat GIT_TERMINAL_PROMPT=0 PAGER=cat \
-  "PATH=$PATH" | cmp - "$T/as" && mkdir r/sub && touch r/sub/HEAD && git config --global safe.directory "*" &&
-  $TOOL --revision=r/sub h.h 2> "$T/stderr" > /dev/null && unread "detected dubious ownership" && chown 0 r/.git && $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null &&
-  unread "its work tree and its git folder belong to different accounts" && chown -R 4242 r && ! id 4242 2> /dev/null &&
-  $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null && unread "its owner, user id 4242, has no account git could run as" &&
-  chown -R 0:0 r && c=$(at) && export PAGER=less GIT_DIR=/x GIT_CONFIG_SYSTEM=/dev/null GIT_DISCOVERY_ACROSS_FILESYSTEM=1 \
-  SUDO_UID=1 && $TOOL --revision=r h.h > /dev/null && revision $c 0 && { printf "%s\n" GIT_PAGER=cat GIT_TERMINAL_PROMPT=0 PAGER=cat &&
-  env | grep -v "^GIT_\|^PAGER=\|^SUDO_UID=\|^_=" && env | grep -E "^GIT_(CONFIG_(GLOBAL|SYSTEM|NOSYSTEM)|CEILING_DIRECTORIES|DISCOVERY_ACROSS_FILESYSTEM)="
-  } | sort > "$T/e" && sed 1,8d "$T/as" | grep -v "^_=" | cmp "$T/e" - && sed -n 1,4p "$T/as" | tr "\n" " " | grep -qx "0 0 0 /dev/null "' --revision=r h.h
+# As root, git runs as the owner of the repository (its work tree and git folder): its ids and groups, no capabilities,
+# none of root's settings or variables; a repository of two owners, or of one without an account, is not read, nor one
+# only root's settings trust. Otherwise as the runner, with its variables but those that name another repository, a
+# pager or an account to trust. Always on /dev/null; a git on PATH that is no program is passed over.
+row RevisionReadAsTheRepositorysOwner posix,git,root 0 "$ok" 'repo && chown -R 65534:65534 r && spy && mkdir no && touch no/git &&
+  export PATH=$PWD/no:$PWD/bin:$PATH && exec < bin/git && AS="setpriv --groups 7"' 'export PATH=$PWD/no:$PWD/bin:$PATH &&
+  revision $(at) 0 && printf "%s\n" $(id -u 65534) $(id -g 65534) "$(id -G 65534)" /dev/null "CapPrm:	0000000000000000" \
+  "CapEff:	0000000000000000" "CapAmb:	0000000000000000" "NoNewPrivs:	1" GIT_CONFIG_GLOBAL=/dev/null GIT_CONFIG_NOSYSTEM=1 \
+  GIT_PAGER=cat GIT_TERMINAL_PROMPT=0 PAGER=cat "PATH=$PATH" | cmp - "$T/as" && mkdir r/sub && touch r/sub/HEAD &&
+  git config --global safe.directory "*" && $TOOL --revision=r/sub h.h 2> "$T/stderr" > /dev/null && unread "detected dubious" &&
+  chown 0 r/.git && $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null && unread "its work tree and its git folder belong to different" &&
+  chown -R 4242 r && ! id 4242 2> /dev/null && $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null &&
+  unread "its owner, user id 4242, has no account git could run as" && chown -R 0:0 r && c=$(at) && export PAGER=less GIT_DIR=/x \
+  GIT_WORK_TREE=/ GIT_CONFIG_SYSTEM=/dev/null GIT_DISCOVERY_ACROSS_FILESYSTEM=1 SUDO_UID=1 && $TOOL --revision=r h.h > /dev/null &&
+  revision $c 0 && { printf "%s\n" GIT_PAGER=cat GIT_TERMINAL_PROMPT=0 PAGER=cat && env | grep -v "^GIT_\|^PAGER=\|^SUDO_UID=\|^_=" &&
+  env | grep -E "^GIT_(CONFIG_(GLOBAL|SYSTEM|NOSYSTEM)|CEILING_DIRECTORIES|DISCOVERY_ACROSS_FILESYSTEM)="; } | sort > "$T/e" &&
+  sed 1,8d "$T/as" | grep -v "^_=" | cmp "$T/e" - && sed -n 1,4p "$T/as" | tr "\n" " " | grep -qx "0 0 0 /dev/null "' --revision=r h.h
 # All of git's output is read: a filter configured after 6,000 other settings is turned off; a change listed after
 # an upstream of 70,000 characters counts.
 row RevisionOfLongListingsReadWhole posix,git 0 "$ok" 'repo && echo "f filter=evil" > r/.gitattributes && git -C r add . &&
