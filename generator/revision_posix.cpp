@@ -64,7 +64,7 @@ bool openPipe(Descriptor& read, Descriptor& write) {
 // The descriptors of one run: git's standard streams (what it reads is
 // /dev/null) and the pipe on which the child reports a failure to start.
 struct Channels {
-    Descriptor input, outRead, outWrite, errRead, errWrite, reportRead, reportWrite;
+    Descriptor input{}, outRead{}, outWrite{}, errRead{}, errWrite{}, reportRead{}, reportWrite{};
     bool open() {
         input.reset(aboveStandardStreams(::open("/dev/null", O_RDONLY | O_CLOEXEC)));
         return input.fd >= 0 && openPipe(outRead, outWrite) && openPipe(errRead, errWrite) &&
