@@ -1,4 +1,4 @@
-// Running git on Linux and other POSIX systems.
+// Running git on Linux.
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/securebits.h>
@@ -25,10 +25,10 @@ constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 // A signal that stops the tool ends git's whole group first (a wrapper's
 // child too, which the parent-death signal would not reach), then the tool as
 // the signal would have ended it.
-extern "C" void stopGit(int signal) {
+extern "C" void stopGit(int number) {
     if (runningGroup > 0) kill(-runningGroup, SIGKILL);
-    ::signal(signal, SIG_DFL);
-    raise(signal);  // delivered once the handler returns
+    signal(number, SIG_DFL);
+    raise(number);  // delivered once the handler returns
 }
 
 // A descriptor closed at the end of its scope.
@@ -89,29 +89,31 @@ std::vector<char*> pointers(std::string& list) {
 // Takes the owner's account for good: its groups, group and user (real,
 // effective and saved), which empty the capabilities; none come back, through
 // kept or ambient capabilities or a set-user-ID program. False on any failure.
-bool takeAccount(const GitSetup& setup) {
+bool takeAccount(const GitSetup& setup, const std::vector<gid_t>& groups) {
     if (setup.uid < 0) return true;
-    const std::vector<gid_t> groups(setup.groups.begin(), setup.groups.end());
     return setgroups(groups.size(), groups.data()) == 0 && setgid(static_cast<gid_t>(setup.gid)) == 0 &&
            setuid(static_cast<uid_t>(setup.uid)) == 0 && prctl(PR_SET_KEEPCAPS, 0, 0, 0, 0) == 0 &&
-           (prctl(PR_GET_SECUREBITS, 0, 0, 0, 0) & (SECBIT_NO_SETUID_FIXUP | SECBIT_KEEP_CAPS)) == 0 && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           (prctl(PR_GET_SECUREBITS, 0, 0, 0, 0) & (SECBIT_NO_SETUID_FIXUP | SECBIT_KEEP_CAPS)) == 0 &&
+           prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
            (prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) == 0 || errno == EINVAL) && setuid(0) != 0;
 }
 
 // In the forked child: standard streams, a process group of its own, the
 // owner's account, an end when the tool ends, then git from the first
 // candidate that is a program; else the failure on the report pipe.
-[[noreturn]] void startGit(const Channels& c, const GitSetup& setup, char* const* argv, char* const* envp,
-                           const sigset_t& mask) {
+[[noreturn]] void startGit(const Channels& c, const GitSetup& setup, const std::vector<gid_t>& groups, char* const* argv,
+                           char* const* envp, const sigset_t& mask, pid_t parent) {
     StartFailure failure;
     if (dup2(c.input.fd, STDIN_FILENO) < 0 || dup2(c.outWrite.fd, STDOUT_FILENO) < 0 ||
         dup2(c.errWrite.fd, STDERR_FILENO) < 0 || setpgid(0, 0) != 0) {
         failure.error = errno;
-    } else if (!takeAccount(setup)) {
+    } else if (!takeAccount(setup, groups)) {
         failure = {1, errno != 0 ? errno : EPERM};
     } else {
-        // Set after the account, whose change clears it.
+        // Set after the account, whose change clears it; a tool that ended
+        // before is no longer the parent.
         prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+        if (getppid() != parent) _exit(127);
         sigprocmask(SIG_SETMASK, &mask, nullptr);
         failure.error = ENOENT;
         for (const char* candidate = setup.candidates.c_str(); *candidate != '\0'; candidate += std::strlen(candidate) + 1) {
@@ -200,6 +202,7 @@ GitRun runGit(const GitSetup& setup, const std::string& args, std::chrono::stead
     std::string envList = setup.environment;
     // Made before the fork: the child only makes system calls.
     const std::vector<char*> argv = pointers(argList), envp = pointers(envList);
+    const std::vector<gid_t> groups(setup.groups.begin(), setup.groups.end());
     Channels c;
     if (!c.open()) return run.cause = "git cannot be started: " + std::string(std::strerror(errno)), run;
 
@@ -221,8 +224,8 @@ GitRun runGit(const GitSetup& setup, const std::string& args, std::chrono::stead
         if (was[3 + i].sa_handler != SIG_IGN) sigaction(kStopSignals[i], &onStop, nullptr);
     }
     // fork, not posix_spawn: the child takes the owner's account before exec.
-    const pid_t pid = fork();
-    if (pid == 0) startGit(c, setup, argv.data(), envp.data(), mask);
+    const pid_t parent = getpid(), pid = fork();
+    if (pid == 0) startGit(c, setup, groups, argv.data(), envp.data(), mask, parent);
     if (pid < 0) {
         run.cause = "git cannot be started: " + std::string(std::strerror(errno));
     } else {
