@@ -2,7 +2,7 @@
 # What --revision costs a run: ventrim with and without it on a git
 # repository of 10,000 files in 100 folders (made here, one commit), against
 # git status alone, as a user runs it and as the tool runs it, and the git
-# config listing the tool runs before it. Median wall time of each, run in
+# config listing the tool runs before it and again after it. Median wall time of each, run in
 # turn; the page cache is warm (each runs once first).
 # Needs cmake, a C++ compiler, git and python3.
 #   bench/revision.sh [runs]        (default 100 runs a command)

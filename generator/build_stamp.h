@@ -17,13 +17,6 @@ constexpr std::size_t kMaxUserNameBytes = 79;
 // Length of the date text: "Fri Nov 03 08:26:40 2023".
 constexpr std::size_t kDateTextLength = 24;
 
-// The commit a git work tree has checked out, for --revision; kept apart
-// from BuildStamp, which a run without the option fills alone.
-struct SourceRevision {
-    std::string commit{};  // its full id in hex; empty when it could not be read
-    int modified = -1;     // 1 when tracked files differ from it, 0 when not, -1 unknown
-};
-
 struct BuildStamp {
     // A UUID in the platform's layout; only bytes 8..15 reach the header.
     std::array<std::uint8_t, 16> codeGuid{};

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "git_run.h"
+
 namespace ventrim {
 
 namespace {
@@ -45,6 +47,9 @@ std::string failure(const platform::GitRun& run) {
     if (run.outcome == Outcome::timedOut) {
         return "git did not finish within " + std::to_string(kRevisionTimeLimit.count()) + " seconds";
     }
+    if (run.outcome == Outcome::overflowed) {
+        return "git wrote more than " + std::to_string(platform::kMaxGitOutput >> 20) + " MiB";
+    }
     return run.status == 0 ? std::string() : firstLine(run.err);
 }
 
@@ -66,8 +71,14 @@ std::string gitEnvironment() {
     return std::string(kVariables, sizeof kVariables);
 }
 
+std::string ownerEnvironment() {
+    constexpr char kVariables[] = "GIT_CONFIG_NOSYSTEM=1\0GIT_CONFIG_GLOBAL=/dev/null";
+    return std::string(kVariables, sizeof kVariables);
+}
+
 bool passedToGit(std::string_view name) {
-    if (name.compare(0, 4, "GIT_") != 0) return name != "PAGER";
+    // (SUDO_UID would make git, run as root, trust that user's repositories.)
+    if (name.compare(0, 4, "GIT_") != 0) return name != "PAGER" && name != "SUDO_UID";
     constexpr std::string_view kept = " GIT_CONFIG_GLOBAL GIT_CONFIG_SYSTEM GIT_CONFIG_NOSYSTEM GIT_CEILING_DIRECTORIES "
                                       "GIT_DISCOVERY_ACROSS_FILESYSTEM ";
     const std::size_t at = kept.find(name);
@@ -145,20 +156,32 @@ SourceRevision readSourceRevision(const platform::FilePath& dir, const std::stri
                                   std::string& cause) {
     const auto deadline = std::chrono::steady_clock::now() + kRevisionTimeLimit;
     SourceRevision revision;
+    platform::GitSetup setup;
     std::string why, settings;
     if (dir.empty()) {
         why = "the folder's name cannot be read";
-    } else {
-        const platform::GitRun listing = platform::runGit(dir, gitListing(), envp, deadline);
+    } else if (why = platform::setUpGit(dir, envp, setup); why.empty()) {
+        const platform::GitRun listing = platform::runGit(setup, gitListing(), deadline);
         why = failure(listing);
         if (why.empty() && !safetySettings(listing.out, settings)) {
             why = "a filter or protocol setting's name holds '=', which cannot be overridden";
         }
-    }
-    if (why.empty()) {
-        const platform::GitRun status = platform::runGit(dir, gitStatus(settings), envp, deadline);
-        why = failure(status);
-        if (why.empty() && !parseGitStatus(status.out, revision)) why = "no commit is checked out";
+        if (why.empty()) {
+            const platform::GitRun status = platform::runGit(setup, gitStatus(settings), deadline);
+            why = failure(status);
+            if (why.empty() && !parseGitStatus(status.out, revision)) why = "no commit is checked out";
+            // The status ran with the settings made for the first listing: a
+            // filter or protocol named since might have been on. Listed again,
+            // the names must be the same, or nothing read counts.
+            if (why.empty()) {
+                const platform::GitRun again = platform::runGit(setup, gitListing(), deadline);
+                why = failure(again);
+                if (why.empty() && again.out != listing.out) {
+                    why = "its filter or protocol settings changed while it was read";
+                }
+            }
+            if (!why.empty()) revision = SourceRevision();
+        }
     }
     if (!why.empty()) cause = "revision of " + printable(dirText) + " not read: " + why;
     return revision;

@@ -6,10 +6,16 @@
 #include <string>
 #include <string_view>
 
-#include "build_stamp.h"
 #include "platform.h"
 
 namespace ventrim {
+
+// The commit a git work tree has checked out, for --revision; kept apart
+// from BuildStamp, which a run without the option fills alone.
+struct SourceRevision {
+    std::string commit{};  // its full id in hex; empty when it could not be read
+    int modified = -1;     // 1 when tracked files differ from it, 0 when not, -1 unknown
+};
 
 // How long reading a revision may take in all; git is killed then.
 constexpr std::chrono::seconds kRevisionTimeLimit{10};
@@ -42,11 +48,16 @@ bool parseGitStatus(const std::string& out, SourceRevision& revision);
 // point git at another repository or change how it runs (GIT_DIR,
 // GIT_WORK_TREE, GIT_INDEX_FILE, GIT_EXTERNAL_DIFF, ...); only the runner's
 // own choice of configuration files and of where a search for a repository
-// stops. Nor PAGER, which gitEnvironment sets. Names in upper case.
+// stops. Nor PAGER, which gitEnvironment sets, nor SUDO_UID, an account git
+// run as root would trust. Names in upper case.
 bool passedToGit(std::string_view name);
 
 // Variables git gets in any case ("NAME=value"): no prompt, no pager.
 std::string gitEnvironment();
+
+// Variables git gets where it runs as the repository's owner for a root
+// runner: none of root's settings files, nor the system's.
+std::string ownerEnvironment();
 
 // One argument as a Windows program's C runtime splits its command line:
 // quoted when it holds a blank, a tab or a quote, or is empty, with the
@@ -72,21 +83,4 @@ std::basic_string<Char> quotedArgument(const std::basic_string<Char>& text) {
     return out;
 }
 
-namespace platform {
-
-struct GitRun {
-    enum class Outcome { exited, notStarted, timedOut } outcome = Outcome::notStarted;
-    int status = -1;                 // the exit status, when it exited
-    std::string out{}, err{};        // what it wrote to standard output and error (the start of it)
-    std::string cause{};             // why it did not start
-};
-
-// Runs `git -C dir args...`, git found on PATH, with nothing on standard input,
-// the environment envp (on Windows the process's own) less what passedToGit
-// leaves out, plus gitEnvironment(); killed, with any process it started, at
-// deadline.
-GitRun runGit(const FilePath& dir, const std::string& args, char** envp,
-              std::chrono::steady_clock::time_point deadline);
-
-}  // namespace platform
 }  // namespace ventrim

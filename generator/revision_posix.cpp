@@ -1,244 +1,244 @@
 // Running git on Linux.
-//
-// Every system call here goes through syscall(2), which the tool binds
-// already: each C library function more (posix_spawn and its helpers, pipe2,
-// poll, waitpid, kill) would add a relocation and a symbol version to every
-// run's start, also the runs without --revision.
 #include <fcntl.h>
+#include <grp.h>
+#include <linux/securebits.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
+#include <vector>
 
-#include "revision.h"
+#include "git_run.h"
 
 namespace ventrim::platform {
-
 namespace {
 
-// Of what git writes only the start is kept: the status's headers come
-// first, and a message's first line.
-constexpr std::size_t kKeptBytes = 1 << 16;
+// The process group of the git that runs, for stopGit; 0 while none runs.
+volatile sig_atomic_t runningGroup = 0;
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-// The items of a list (each NUL-terminated) as a null-terminated array for
-// execve, which the caller frees.
-char** pointers(std::string& list) {
-    const auto count = static_cast<std::size_t>(std::count(list.begin(), list.end(), '\0'));
-    auto* const out = static_cast<char**>(std::malloc((count + 1) * sizeof(char*)));
-    if (out == nullptr) return nullptr;
-    std::size_t i = 0;
-    for (std::size_t at = 0; at < list.size(); at = list.find('\0', at) + 1) out[i++] = &list[at];
-    out[i] = nullptr;
-    return out;
+// A signal that stops the tool ends git's whole group first (a wrapper's
+// child too, which the parent-death signal would not reach), then the tool as
+// the signal would have ended it.
+extern "C" void stopGit(int number) {
+    if (runningGroup > 0) kill(-runningGroup, SIGKILL);
+    signal(number, SIG_DFL);
+    raise(number);  // delivered once the handler returns
 }
 
-// The value of name in envp, or null.
-const char* variable(char** envp, std::string_view name) {
-    for (; envp != nullptr && *envp != nullptr; ++envp) {
-        const std::string_view text = *envp;
-        if (text.size() > name.size() && text.substr(0, name.size()) == name && text[name.size()] == '=') {
-            return *envp + name.size() + 1;
-        }
+// A descriptor closed at the end of its scope.
+struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { reset(); }
+    void reset(int to = -1) {
+        if (fd >= 0) close(fd);
+        fd = to;
     }
-    return nullptr;
-}
-
-// Where execvp would look for git, as a list: each folder of PATH (an empty
-// one is the current folder), or the C library's default without PATH.
-std::string gitCandidates(char** envp) {
-    const char* path = variable(envp, "PATH");
-    const std::string_view folders = path != nullptr ? path : "/bin:/usr/bin";
-    std::string out;
-    for (std::size_t at = 0, end; at <= folders.size(); at = end + 1) {
-        end = std::min(folders.find(':', at), folders.size());
-        const std::string_view folder = folders.substr(at, end - at);
-        (out += folder.empty() ? std::string_view(".") : folder) += std::string_view("/git\0", 5);
-    }
-    return out;
-}
+};
 
 // fd moved to 3 or above (close-on-exec), so that setting up the child's
 // standard streams cannot overwrite it when the tool started without them.
 int aboveStandardStreams(int fd) {
-    if (fd > STDERR_FILENO) return fd;
-    const auto moved = static_cast<int>(syscall(SYS_fcntl, fd, F_DUPFD_CLOEXEC, 3));
+    if (fd < 0 || fd > STDERR_FILENO) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     close(fd);
     return moved;
 }
 
-// In the forked child: standard streams, a process group of its own, an end
-// when the tool ends (a build stopped by Ctrl-C reaches the tool, not the
-// group), then git from the first folder that has one. On failure writes
-// errno to report.
-[[noreturn]] void startGit(int input, int out, int err, int report, const std::string& candidates, char** argv,
-                           char** envp) {
-    syscall(SYS_dup3, input, STDIN_FILENO, 0);
-    syscall(SYS_dup3, out, STDOUT_FILENO, 0);
-    syscall(SYS_dup3, err, STDERR_FILENO, 0);
-    syscall(SYS_setpgid, 0, 0);
-    syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
-    int error = ENOENT;
-    for (const char* candidate = candidates.c_str(); *candidate != '\0'; candidate += std::strlen(candidate) + 1) {
-        syscall(SYS_execve, candidate, argv, envp);
-        if (errno == EACCES) error = EACCES;
-        if (errno != ENOENT && errno != ENOTDIR && errno != EACCES) {
-            error = errno;
-            break;
-        }
-    }
-    syscall(SYS_write, report, &error, sizeof error);
-    syscall(SYS_exit_group, 127);
-    __builtin_unreachable();
+bool openPipe(Descriptor& read, Descriptor& write) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    read.reset(aboveStandardStreams(fds[0]));
+    write.reset(aboveStandardStreams(fds[1]));
+    return read.fd >= 0 && write.fd >= 0;
 }
 
-// Milliseconds left until deadline, at least 0.
-long millisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return left.count() < 0 ? 0 : static_cast<long>(left.count()) + 1;
-}
-
-// Waits up to milliseconds for fds (none: a pause); the count ready.
-int await(pollfd* fds, int count, long milliseconds) {
-    timespec timeout{milliseconds / 1000, milliseconds % 1000 * 1000000};
-    return static_cast<int>(syscall(SYS_ppoll, fds, count, &timeout, nullptr, 0));
-}
-
-// Reads the two pipes until both end or deadline passes; false then.
-bool drain(int out, int err, GitRun& run, std::chrono::steady_clock::time_point deadline) {
-    pollfd fds[] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
-    std::string* const texts[] = {&run.out, &run.err};
-    int open = 2;
-    while (open > 0) {
-        const int ready = await(fds, 2, millisecondsLeft(deadline));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return false;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].revents == 0) continue;
-            char chunk[4096];
-            const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                fds[i].fd = -1;  // poll skips it
-                --open;
-            } else if (texts[i]->size() < kKeptBytes) {
-                texts[i]->append(chunk, static_cast<std::size_t>(n));
-            }
-        }
-    }
-    return true;
-}
-
-// The pipes and files of one run, closed at its end.
-struct Fds {
-    int fd[7] = {-1, -1, -1, -1, -1, -1, -1};  // out, err and report pipes (read, write), /dev/null
-    Fds() = default;
-    Fds(const Fds&) = delete;
-    Fds& operator=(const Fds&) = delete;
-    ~Fds() {
-        for (const int f : fd) {
-            if (f >= 0) close(f);
-        }
-    }
+// The descriptors of one run: git's standard streams (what it reads is
+// /dev/null) and the pipe on which the child reports a failure to start.
+struct Channels {
+    Descriptor input{}, outRead{}, outWrite{}, errRead{}, errWrite{}, reportRead{}, reportWrite{};
     bool open() {
-        for (int i = 0; i < 6; i += 2) {
-            if (syscall(SYS_pipe2, fd + i, O_CLOEXEC) != 0) return false;
-            fd[i] = aboveStandardStreams(fd[i]), fd[i + 1] = aboveStandardStreams(fd[i + 1]);
-        }
-        fd[6] = aboveStandardStreams(openat(AT_FDCWD, "/dev/null", O_RDONLY | O_CLOEXEC));
-        for (const int f : fd) {
-            if (f < 0) return false;
-        }
-        return true;
-    }
-    void closeNow(int i) {
-        close(fd[i]);
-        fd[i] = -1;
+        input.reset(aboveStandardStreams(::open("/dev/null", O_RDONLY | O_CLOEXEC)));
+        return input.fd >= 0 && openPipe(outRead, outWrite) && openPipe(errRead, errWrite) &&
+               openPipe(reportRead, reportWrite);
     }
 };
 
-// Reads what git writes and waits for it to end, or kills it, with what it
-// started, at deadline.
-void collect(pid_t pid, Fds& fds, GitRun& run, std::chrono::steady_clock::time_point deadline) {
-    // The report pipe ends without a word once git runs.
+// What the child reports when it cannot start git: the step and its errno.
+struct StartFailure {
+    int asAccount = 0;  // 1: taking the owner's account failed; 0: starting git
     int error = 0;
-    ssize_t n;
-    while ((n = read(fds.fd[4], &error, sizeof error)) < 0 && errno == EINTR) {}
-    int status = 0;
-    long waited = 0;
-    if (n == sizeof error) {
-        run.cause = error == ENOENT ? "git is not found on PATH" : "git cannot be started: " + std::string(std::strerror(error));
-        waited = syscall(SYS_wait4, pid, &status, 0, nullptr);  // it ends at once
-    } else if (drain(fds.fd[0], fds.fd[2], run, deadline)) {
-        // Once its output has ended git is on its way out; it gets until the
-        // deadline all the same.
-        while ((waited = syscall(SYS_wait4, pid, &status, WNOHANG, nullptr)) == 0 && millisecondsLeft(deadline) > 0) {
-            await(nullptr, 0, 1);
+};
+
+// The items of a list (each NUL-terminated) as a null-terminated array.
+std::vector<char*> pointers(std::string& list) {
+    std::vector<char*> out;
+    for (std::size_t at = 0; at < list.size(); at = list.find('\0', at) + 1) out.push_back(&list[at]);
+    out.push_back(nullptr);
+    return out;
+}
+
+// Takes the owner's account for good: its groups, group and user (real,
+// effective and saved), which empty the capabilities; none come back, through
+// kept or ambient capabilities or a set-user-ID program. False on any failure.
+bool takeAccount(const GitSetup& setup, const std::vector<gid_t>& groups) {
+    if (setup.uid < 0) return true;
+    return setgroups(groups.size(), groups.data()) == 0 && setgid(static_cast<gid_t>(setup.gid)) == 0 &&
+           setuid(static_cast<uid_t>(setup.uid)) == 0 && prctl(PR_SET_KEEPCAPS, 0, 0, 0, 0) == 0 &&
+           (prctl(PR_GET_SECUREBITS, 0, 0, 0, 0) & (SECBIT_NO_SETUID_FIXUP | SECBIT_KEEP_CAPS)) == 0 &&
+           prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           (prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) == 0 || errno == EINVAL) && setuid(0) != 0;
+}
+
+// In the forked child: standard streams, a process group of its own, the
+// owner's account, an end when the tool ends, then git from the first
+// candidate that is a program; else the failure on the report pipe.
+[[noreturn]] void startGit(const Channels& c, const GitSetup& setup, const std::vector<gid_t>& groups, char* const* argv,
+                           char* const* envp, const sigset_t& mask, pid_t parent) {
+    StartFailure failure;
+    if (dup2(c.input.fd, STDIN_FILENO) < 0 || dup2(c.outWrite.fd, STDOUT_FILENO) < 0 ||
+        dup2(c.errWrite.fd, STDERR_FILENO) < 0 || setpgid(0, 0) != 0) {
+        failure.error = errno;
+    } else if (!takeAccount(setup, groups)) {
+        failure = {1, errno != 0 ? errno : EPERM};
+    } else {
+        // Set after the account, whose change clears it; a tool that ended
+        // before is no longer the parent.
+        prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+        if (getppid() != parent) _exit(127);
+        sigprocmask(SIG_SETMASK, &mask, nullptr);
+        failure.error = ENOENT;
+        for (const char* candidate = setup.candidates.c_str(); *candidate != '\0'; candidate += std::strlen(candidate) + 1) {
+            execve(candidate, argv, envp);
+            // A folder without git, or a git that is no program for us: the next.
+            if (errno == EACCES) failure.error = EACCES;
+            if (errno != ENOENT && errno != ENOTDIR && errno != EACCES) {
+                failure.error = errno;
+                break;
+            }
         }
     }
-    if (waited != pid) {
-        syscall(SYS_kill, -pid, SIGKILL);
-        syscall(SYS_wait4, pid, &status, 0, nullptr);
+    (void)!write(c.reportWrite.fd, &failure, sizeof failure);
+    _exit(127);
+}
+
+// Milliseconds left until deadline, at least 0.
+int millisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() < 0 ? 0 : static_cast<int>(left.count()) + 1;
+}
+
+// Reads git's output and the report pipe until all three end: the outcome
+// unless they did (exited stands for "ended").
+GitRun::Outcome drain(Channels& c, GitRun& run, std::string& report, std::chrono::steady_clock::time_point deadline) {
+    pollfd fds[] = {{c.outRead.fd, POLLIN, 0}, {c.errRead.fd, POLLIN, 0}, {c.reportRead.fd, POLLIN, 0}};
+    std::string* const texts[] = {&run.out, &run.err, &report};
+    std::vector<char> chunk(1 << 16);
+    for (int open = 3; open > 0;) {
+        const int ready = poll(fds, 3, millisecondsLeft(deadline));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return GitRun::Outcome::timedOut;
+        for (int i = 0; i < 3; ++i) {
+            if (fds[i].revents == 0) continue;
+            const ssize_t n = read(fds[i].fd, chunk.data(), chunk.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                fds[i].fd = -1;  // poll passes it over
+                --open;
+            } else if (texts[i]->size() + static_cast<std::size_t>(n) > kMaxGitOutput) {
+                return GitRun::Outcome::overflowed;
+            } else {
+                texts[i]->append(chunk.data(), static_cast<std::size_t>(n));
+            }
+        }
     }
-    if (run.cause.empty()) {
-        run.outcome = waited == pid ? GitRun::Outcome::exited : GitRun::Outcome::timedOut;
+    return GitRun::Outcome::exited;
+}
+
+// Reads what git writes and waits until it ends, at most until deadline;
+// then ends its whole group, which its exit leaves reserved until reaped.
+void collect(pid_t pid, Channels& c, const GitSetup& setup, GitRun& run, std::chrono::steady_clock::time_point deadline) {
+    std::string report;
+    run.outcome = drain(c, run, report, deadline);
+    // Once its output has ended git is on its way out; it gets until the
+    // deadline all the same.
+    bool ended = false;
+    while (run.outcome == GitRun::Outcome::exited && !ended) {
+        siginfo_t info{};
+        ended = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+        if (!ended && millisecondsLeft(deadline) == 0) run.outcome = GitRun::Outcome::timedOut;
+        if (!ended) poll(nullptr, 0, 1);
+    }
+    kill(-pid, SIGKILL);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    StartFailure failure;
+    if (report.size() == sizeof failure) {
+        std::memcpy(&failure, report.data(), sizeof failure);
+        run.outcome = GitRun::Outcome::notStarted;
+        const std::string why = std::strerror(failure.error);
+        run.cause = failure.asAccount != 0 ? "git cannot be run as " + setup.account + ": " + why
+                    : failure.error == ENOENT ? "git is not found on PATH"
+                                              : "git cannot be started: " + why;
+    } else if (ended) {
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 }
 
-// Starts git with fds and waits for it, the signals this process ignores
-// (SIGPIPE, SIGXFSZ) as they are by default for git, whose exec would keep
-// them ignored; and SIGCHLD too, which ignored would leave no exit status.
-void start(Fds& fds, const std::string& candidates, char** argv, char** envp, GitRun& run,
-           std::chrono::steady_clock::time_point deadline) {
-    constexpr int kSignals[] = {SIGPIPE, SIGXFSZ, SIGCHLD};
-    struct sigaction byDefault {}, was[3]{};
+}  // namespace
+
+GitRun runGit(const GitSetup& setup, const std::string& args, std::chrono::steady_clock::time_point deadline) {
+    GitRun run;
+    constexpr char kGit[] = "git";
+    std::string argList = std::string(kGit, sizeof kGit) + setup.settings + "-C" + '\0' + setup.dir + '\0' + args;
+    std::string envList = setup.environment;
+    // Made before the fork: the child only makes system calls.
+    const std::vector<char*> argv = pointers(argList), envp = pointers(envList);
+    const std::vector<gid_t> groups(setup.groups.begin(), setup.groups.end());
+    Channels c;
+    if (!c.open()) return run.cause = "git cannot be started: " + std::string(std::strerror(errno)), run;
+
+    // git starts with the signals the tool ignores (SIGPIPE, SIGXFSZ) back at
+    // their defaults, as its exec would keep them ignored; SIGCHLD too, which
+    // ignored would leave no exit status. The stop signals wait until git's
+    // group is known to stopGit; those the tool ignores stay ignored.
+    constexpr int kDefaults[] = {SIGPIPE, SIGXFSZ, SIGCHLD};
+    struct sigaction byDefault {}, onStop {}, was[6]{};
     byDefault.sa_handler = SIG_DFL;
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &byDefault, &was[i]);
-    // A fork: clone with no flags but the signal its end sends, and no stack
-    // of its own (every architecture but s390 takes the flags first).
-    const auto pid = static_cast<pid_t>(syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0));
-    if (pid == 0) startGit(fds.fd[6], fds.fd[1], fds.fd[3], fds.fd[5], candidates, argv, envp);
+    onStop.sa_handler = stopGit;
+    sigset_t stops, mask;
+    sigemptyset(&stops);
+    for (const int s : kStopSignals) sigaddset(&stops, s);
+    sigprocmask(SIG_BLOCK, &stops, &mask);
+    for (int i = 0; i < 3; ++i) sigaction(kDefaults[i], &byDefault, &was[i]);
+    for (int i = 0; i < 3; ++i) {
+        sigaction(kStopSignals[i], nullptr, &was[3 + i]);
+        if (was[3 + i].sa_handler != SIG_IGN) sigaction(kStopSignals[i], &onStop, nullptr);
+    }
+    // fork, not posix_spawn: the child takes the owner's account before exec.
+    const pid_t parent = getpid(), pid = fork();
+    if (pid == 0) startGit(c, setup, groups, argv.data(), envp.data(), mask, parent);
     if (pid < 0) {
         run.cause = "git cannot be started: " + std::string(std::strerror(errno));
     } else {
-        syscall(SYS_setpgid, pid, pid);  // so that a kill at once reaches the group too
-        for (const int i : {1, 3, 5, 6}) fds.closeNow(i);
-        collect(pid, fds, run, deadline);
+        setpgid(pid, pid);  // so that a kill at once reaches the group too
+        runningGroup = pid;
+        sigprocmask(SIG_SETMASK, &mask, nullptr);
+        for (Descriptor* d : {&c.input, &c.outWrite, &c.errWrite, &c.reportWrite}) d->reset();
+        collect(pid, c, setup, run, deadline);
+        sigprocmask(SIG_BLOCK, &stops, nullptr);
+        runningGroup = 0;
     }
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &was[i], nullptr);
-}
-
-}  // namespace
-
-GitRun runGit(const FilePath& dir, const std::string& args, char** envp,
-              std::chrono::steady_clock::time_point deadline) {
-    GitRun run;
-    constexpr char kGit[] = "git\0-C";
-    std::string argvList = std::string(kGit, sizeof kGit) + dir + '\0' + args, envList = gitEnvironment();
-    for (char** entry = envp; entry != nullptr && *entry != nullptr; ++entry) {
-        const std::string_view text = *entry;
-        if (passedToGit(text.substr(0, text.find('=')))) (envList += text) += '\0';
-    }
-    const std::string candidates = gitCandidates(envp);
-    // Made before the fork: the child only makes system calls.
-    char** const argv = pointers(argvList);
-    char** const gitEnvp = pointers(envList);
-    Fds fds;
-    if (argv == nullptr || gitEnvp == nullptr || !fds.open()) {
-        run.cause = "git cannot be started: " + std::string(std::strerror(errno));
-    } else {
-        start(fds, candidates, argv, gitEnvp, run, deadline);
-    }
-    std::free(argv);
-    std::free(gitEnvp);
+    for (int i = 0; i < 6; ++i) sigaction(i < 3 ? kDefaults[i] : kStopSignals[i - 3], &was[i], nullptr);
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
     return run;
 }
 

@@ -1,15 +1,12 @@
 // Running git on Windows.
 #include <windows.h>
 
+#include "git_run.h"
 #include "revision.h"
 
 namespace ventrim::platform {
 
 namespace {
-
-// Of what git writes only the start is kept: the status's headers come
-// first, and a message's first line.
-constexpr std::size_t kKeptBytes = 1 << 16;
 
 std::wstring wide(const std::string& utf8) {
     const int length = static_cast<int>(utf8.size());
@@ -56,13 +53,16 @@ std::wstring environmentBlock() {
 }
 
 // Reads what is waiting in pipe into text; false once the pipe has ended.
-bool readWaiting(HANDLE pipe, std::string& text) {
+// Sets overflowed, and reads no more, when text would pass kMaxGitOutput.
+bool readWaiting(HANDLE pipe, std::string& text, bool& overflowed) {
     DWORD waiting = 0;
     if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr)) return false;
-    char chunk[4096];
+    char chunk[65536];
     DWORD n = 0;
-    while (waiting > 0 && ReadFile(pipe, chunk, waiting < DWORD{sizeof chunk} ? waiting : DWORD{sizeof chunk}, &n, nullptr) && n > 0) {
-        if (text.size() < kKeptBytes) text.append(chunk, n);
+    while (waiting > 0 && !overflowed &&
+           ReadFile(pipe, chunk, waiting < DWORD{sizeof chunk} ? waiting : DWORD{sizeof chunk}, &n, nullptr) && n > 0) {
+        overflowed = text.size() + n > kMaxGitOutput;
+        if (!overflowed) text.append(chunk, n);
         waiting -= n;
     }
     return true;
@@ -82,23 +82,33 @@ struct Handles {
     }
 };
 
+// The system's text for error, on one line. Some texts have an insert for
+// the file's name ("Bad EXE format for %1"), which names git here.
 std::string systemMessage(DWORD error) {
     char text[512] = {};
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
                                    sizeof text, nullptr);
     std::string message(text, n);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) message.pop_back();
-    return message;
+    for (std::size_t at; (at = message.find("%1")) != message.npos;) message.replace(at, 2, "git");
+    for (char& c : message) c = c == '\r' || c == '\n' ? ' ' : c;
+    while (!message.empty() && (message.back() == ' ' || message.back() == '.')) message.pop_back();
+    return message.empty() ? "error " + std::to_string(error) : message;
 }
 
 }  // namespace
 
-GitRun runGit(const FilePath& dir, const std::string& args, char** /*envp*/,
-              std::chrono::steady_clock::time_point deadline) {
+// Windows has no owner to run as: git runs as the runner, whose git
+// settings decide which repositories it trusts (docs/windows.md).
+std::string setUpGit(const FilePath& dir, char** /*envp*/, GitSetup& setup) {
+    setup.dir = dir;
+    return std::string();
+}
+
+GitRun runGit(const GitSetup& setup, const std::string& args, std::chrono::steady_clock::time_point deadline) {
     GitRun run;
     const std::wstring git = gitOnPath();
     if (git.empty()) return run.cause = "git is not found on PATH", run;
-    std::wstring commandLine = quotedArgument(git) + L" -C " + quotedArgument(dir);
+    std::wstring commandLine = quotedArgument(git) + L" -C " + quotedArgument(setup.dir);
     for (std::size_t at = 0, end; at < args.size(); at = end + 1) {
         end = args.find('\0', at);
         commandLine += L' ' + quotedArgument(wide(args.substr(at, end - at)));
@@ -134,11 +144,11 @@ GitRun runGit(const FilePath& dir, const std::string& args, char** /*envp*/,
 
     // Anonymous pipes have no waiting for data that also sees a deadline:
     // look at both in turn, resting a millisecond when neither had any.
-    bool outOpen = true, errOpen = true;
-    while ((outOpen || errOpen) && std::chrono::steady_clock::now() < deadline) {
+    bool outOpen = true, errOpen = true, overflowed = false;
+    while ((outOpen || errOpen) && !overflowed && std::chrono::steady_clock::now() < deadline) {
         const std::size_t before = run.out.size() + run.err.size();
-        outOpen = outOpen && readWaiting(h.outRead, run.out);
-        errOpen = errOpen && readWaiting(h.errRead, run.err);
+        outOpen = outOpen && readWaiting(h.outRead, run.out, overflowed);
+        errOpen = errOpen && readWaiting(h.errRead, run.err, overflowed);
         if (run.out.size() + run.err.size() == before) Sleep(1);
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -148,9 +158,12 @@ GitRun runGit(const FilePath& dir, const std::string& args, char** /*envp*/,
         !GetExitCodeProcess(h.process.hProcess, &status)) {
         if (inJob) TerminateJobObject(h.job, 1);
         TerminateProcess(h.process.hProcess, 1);
-        WaitForSingleObject(h.process.hProcess, INFINITE);
-        run.outcome = GitRun::Outcome::timedOut;
+        // Bounded: a process that a kill does not end within the time
+        // limit is left (Windows frees it); the run has failed anyway.
+        WaitForSingleObject(h.process.hProcess, static_cast<DWORD>(kRevisionTimeLimit.count() * 1000));
+        run.outcome = overflowed ? GitRun::Outcome::overflowed : GitRun::Outcome::timedOut;
     } else {
+        if (inJob) TerminateJobObject(h.job, 0);  // what git left running ends with it
         run.outcome = GitRun::Outcome::exited;
         run.status = static_cast<int>(status);
     }

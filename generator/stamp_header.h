@@ -7,6 +7,7 @@
 
 #include "build_stamp.h"
 #include "platform.h"
+#include "revision.h"
 
 namespace ventrim {
 

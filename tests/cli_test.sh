@@ -66,7 +66,27 @@ revision() {
 }
 # unread CAUSE: h.h holds an unknown revision, and standard error says why.
 unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/stderr"; }
-at() { git -C "${1:-r}" rev-parse HEAD; }
+at() { git -c safe.directory="*" -C "${1:-r}" rev-parse HEAD; }
+# standin MODE: git.exe on Wine's PATH is the stand-in (git_standin_win32.c) doing MODE; text: a file that is no program.
+standin() {
+  mkdir -p bin && w=$(pwd | tr / '\\')\\bin && export WINEPATH="Z:$w" && echo $1 > bin/mode && t=${TOOL##* } &&
+    if [ $1 = text ]; then echo text > bin/git.exe; else cp "${t%ventrim.exe}standin/git.exe" bin; fi
+}
+# spy: bin/git writes who it runs as, its input and its whole environment to $T/as, then runs git.
+spy() {
+  mkdir -p bin && printf '#!/bin/sh\ncase $* in *status*) { id -u; id -g; id -G; readlink /proc/self/fd/0; grep -E "^(Cap(Prm|Eff|Amb)|NoNewPrivs)" \
+    /proc/self/status; tr "\\0" "\\n" < /proc/$$/environ | sort; } > "%s/as"; esac\nexec %s "$@"\n' "$T" "$(command -v git)" > bin/git &&
+    chmod 755 bin/git
+}
+# stop SIGNAL NUMBER: a run stopped by SIGNAL while git runs ends as SIGNAL ends it, and git's child with it.
+stop() {
+  rm -f "$T/child" && { env --default-signal=$1 $TOOL --revision=. s.h > /dev/null 2>&1 & } && p=$! i=0 &&
+    until [ -s "$T/child" ] || [ $((i += 1)) = 500 ]; do sleep 0.01; done && kill -$1 $p; wait $p 2> /dev/null; [ $? = $((128 + $2)) ] && gone
+}
+# gone: the child git's wrapper started has ended (or waits to be reaped), within a second.
+gone() {
+  i=0 && while ps -o stat= -p $(cat "$T/child") | grep -q "^[^Z]"; do [ $((i += 1)) = 100 ] && return 1; sleep 0.01; done
+}
 # hold SECONDS: a shared lock on fixed/h.h for SECONDS, its holder's pid in $T/holder.
 hold() { rm -f "$T/holder" && { flock -s fixed/h.h sh -c "echo \$\$ > \"$T/holder\"; exec sleep $1" > /dev/null 2>&1 & } &&
   until [ -s "$T/holder" ]; do sleep 0.01; done; }
@@ -208,14 +228,58 @@ row RevisionOutsideAWorkTree posix,git 0 "$ok" 'repo && git clone -q --bare r b 
   --revision=. h.h
 row RevisionWithoutGitOnPath all 0 "$ok" 'exec 2> "$T/git" && mkdir no && { [ -n "$W" ] || PATH=$PWD/no; }' \
   'unread "git is not found on PATH"' --revision=. h.h
-row RevisionRefusedInAnotherUsersRepository posix,git,root 0 "$ok" 'repo && chown -R 65534:65534 r' \
-  'unread "detected dubious ownership" && git config --global safe.directory "$PWD/r" && $TOOL --revision=r h.h > /dev/null &&
-  revision $(at) 0' --revision=r h.h
-# git is killed, with what it started, when it takes too long, and may fail.
+# As root, git runs as the owner of the repository (its work tree and git folder): its ids and groups, no capabilities,
+# none of root's settings or variables; a repository of two owners, or of one without an account, is not read, nor one
+# only root's settings trust. Otherwise as the runner, with its variables but those that name another repository, a
+# pager or an account to trust. Always on /dev/null; a git on PATH that is no program is passed over.
+row RevisionReadAsTheRepositorysOwner posix,git,root 0 "$ok" 'repo && chown -R 65534:65534 r && spy && mkdir no && touch no/git &&
+  export PATH=$PWD/no:$PWD/bin:$PATH && exec < bin/git && AS="setpriv --groups 7"' 'export PATH=$PWD/no:$PWD/bin:$PATH &&
+  revision $(at) 0 && printf "%s\n" $(id -u 65534) $(id -g 65534) "$(id -G 65534)" /dev/null "CapPrm:	0000000000000000" \
+  "CapEff:	0000000000000000" "CapAmb:	0000000000000000" "NoNewPrivs:	1" GIT_CONFIG_GLOBAL=/dev/null GIT_CONFIG_NOSYSTEM=1 \
+  GIT_PAGER=cat GIT_TERMINAL_PROMPT=0 PAGER=cat "PATH=$PATH" | cmp - "$T/as" && mkdir r/sub && touch r/sub/HEAD &&
+  git config --global safe.directory "*" && $TOOL --revision=r/sub h.h 2> "$T/stderr" > /dev/null && unread "detected dubious" &&
+  chown 0 r/.git && $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null && unread "its work tree and its git folder belong to different" &&
+  chown -R 4242 r && ! id 4242 2> /dev/null && $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null &&
+  unread "its owner, user id 4242, has no account git could run as" && chown -R 0:0 r && c=$(at) && export PAGER=less GIT_DIR=/x \
+  GIT_WORK_TREE=/ GIT_CONFIG_SYSTEM=/dev/null GIT_DISCOVERY_ACROSS_FILESYSTEM=1 SUDO_UID=1 && $TOOL --revision=r h.h > /dev/null &&
+  revision $c 0 && { printf "%s\n" GIT_PAGER=cat GIT_TERMINAL_PROMPT=0 PAGER=cat && env | grep -v "^GIT_\|^PAGER=\|^SUDO_UID=\|^_=" &&
+  env | grep -E "^GIT_(CONFIG_(GLOBAL|SYSTEM|NOSYSTEM)|CEILING_DIRECTORIES|DISCOVERY_ACROSS_FILESYSTEM)="; } | sort > "$T/e" &&
+  sed 1,8d "$T/as" | grep -v "^_=" | cmp "$T/e" - && sed -n 1,4p "$T/as" | tr "\n" " " | grep -qx "0 0 0 /dev/null "' --revision=r h.h
+# All of git's output is read: a filter configured after 6,000 other settings is turned off; a change listed after
+# an upstream of 70,000 characters counts.
+row RevisionOfLongListingsReadWhole posix,git 0 "$ok" 'repo && echo "f filter=evil" > r/.gitattributes && git -C r add . &&
+  git -C r commit -qm 2 && { echo "[filter \"pad\"]" && seq -f "k%g = 1" 6000 && echo "[filter \"evil\"]" &&
+  echo "clean = touch \"$T/ran\"; cat"; } >> r/.git/config && b=$(git -C r symbolic-ref --short HEAD) &&
+  git -C r config branch.$b.remote . && git -C r config branch.$b.merge refs/heads/$(printf %070000d 0) && echo b >> r/f' \
+  'revision $(at) 1 && [ ! -e "$T/ran" ] && [ $(git -C r config --get-regexp "^filter" | wc -l) = 6001 ]' --revision=r h.h
+# The status runs with the settings made for the filters listed before it: a filter configured between the
+# two runs (held apart by strace) leaves the revision unread, and ran, if at all, as the repository's owner.
+row RevisionSettingsChangedBetweenTheRuns posix,git,root,strace 0 "$ok" 'repo && echo "f filter=x" > r/.gitattributes &&
+  git -C r add . && git -C r commit -qm 2 && chown -R 65534:65534 r && touch -d @1 r/f &&
+  printf "[filter \"x\"]\n\tclean = id -u > \"%s\"; cat\n" "$T/ran" > "$T/x"' 'revision $(at) 0 &&
+  { ASAN_OPTIONS=detect_leaks=0 strace -qq -e signal=none -o "$T/trace" -e trace=clone -e inject=clone:delay_enter=1000000:when=2 \
+  $TOOL --revision=r h.h > /dev/null 2> "$T/stderr" & } && i=0 && until [ "$(grep -c ^clone "$T/trace" 2> /dev/null)" = 2 ] ||
+  [ $((i += 1)) = 500 ]; do sleep 0.01; done && cat "$T/x" >> r/.git/config && wait $! && grep -q DELAYED "$T/trace" &&
+  unread "its filter or protocol settings changed while it was read" && [ "$(cat "$T/ran")" = 65534 ]' --revision=r h.h
+# git is killed, with what it started, when it takes too long, when it writes more than 64 MiB, when it has
+# ended (a child it left behind), and when the tool is stopped; it may fail.
 row RevisionOfAGitThatHangsOrFails posix 0 "$ok" 'exec 2> "$T/git" && mkdir bin && PATH=$PWD/bin:$PATH && printf "%s\n" \
-  "#!/bin/sh" "[ -e \"$T/fail\" ] && { echo \"fatal: no\"; echo more; } >&2 && exit 1" "sleep 60 & echo \$! > \"$T/child\"; wait" > bin/git &&
-  chmod +x bin/git' 'unread "git did not finish within 10 seconds" && { ps -o stat= -p $(cat "$T/child") || :; } | { ! grep -q "^[^Z]"; } &&
-  touch "$T/fail" && PATH=$PWD/bin:$PATH $TOOL --revision=. h.h 2> "$T/stderr" > /dev/null && unread "no$"' --revision=. h.h
+  "#!/bin/sh" "m=\$(cat \"$T/mode\" 2> /dev/null) || m=hang" "[ \$m = fail ] && { echo \"fatal: no\"; echo more; } >&2 && exit 1" \
+  "sleep 60 > /dev/null 2>&1 & echo \$! > \"$T/child\"" "[ \$m = flood ] && exec head -c 67108865 /dev/zero" "[ \$m = leave ] && echo fatal: left >&2 && exit 1
+  wait" > bin/git &&
+  chmod +x bin/git' 'unread "git did not finish within 10 seconds" && gone && export PATH=$PWD/bin:$PATH &&
+  for s in TERM:15 INT:2 HUP:1; do stop ${s%:*} ${s#*:} || exit 1; done && for m in flood:"git wrote more than 64 MiB" \
+  leave:"left$" fail:"no$"; do echo ${m%%:*} > "$T/mode" && $TOOL --revision=. h.h 2> "$T/stderr" > /dev/null && unread "${m#*:}" &&
+  gone || exit 1; done' --revision=. h.h
+# The runner on Windows, with a stand-in git: a status read; output that ends a moment before git exits; NUL
+# as its input; one that hangs, killed with the child it started; one that floods; fails; a file that is no program.
+row RevisionOfAStandInGit windows 0 "$ok" 'standin status' 'c=0123456789abcdef0123456789abcdef01234567 && revision $c 1 &&
+  for m in late: input: "hang:git did not finish within 10 seconds" "flood:git wrote more than 64 MiB" text:"git cannot be started: [^%]*$" \
+    fail:"not a git repository (or any of the parent directories): .git"; do standin ${m%%:*} &&
+    $TOOL --revision=. h.h 2> "$T/stderr" > /dev/null < bin/mode && if [ -z "${m#*:}" ]; then revision $c 1
+    else unread "${m#*:}" && [ $(wc -l < "$T/stderr") = 1 ]; fi && i=0 &&
+    while ps -eo stat=,args= | grep -F "$w" | grep -qv "^Z\|grep"; do [ $((i += 1)) = 100 ] && exit 1; sleep 0.05; done || exit 1
+  done' --revision=. h.h
 
 # A header is written, stamped afresh, and replaces whatever was there.
 row NewHeader posix 0 "$ok" 'umask 027' \
