@@ -47,7 +47,7 @@ if(NOT host_tool)
   file(GLOB_RECURSE sources LIST_DIRECTORIES false "${PROJECT_SOURCE_DIR}/generator/*")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${sources})
   file(GLOB_RECURSE host_tool LIST_DIRECTORIES false "${host_dir}/ventrim${CMAKE_HOST_EXECUTABLE_SUFFIX}")
-  list(SLICE host_tool 0 1 host_tool)
+  list(SUBLIST host_tool 0 1 host_tool)
   set(host_origin "The tool built for the build machine (${host_tool})")
 endif()
 # Whichever it is, it must run here and be a Ventrim of this major version.

@@ -4,7 +4,7 @@
 # build folder; the Debian package and the Windows zip.
 include(GNUInstallDirs)
 # Debian names a package's documents by the package, not by the project.
-if(NOT "$CACHE{CMAKE_INSTALL_DOCDIR}")
+if("$CACHE{CMAKE_INSTALL_DOCDIR}" STREQUAL "")
   set(CMAKE_INSTALL_DOCDIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/ventrim")
 endif()
 set(VENTRIM_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/Ventrim" CACHE PATH

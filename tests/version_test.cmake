@@ -22,7 +22,10 @@ file(COPY "${SOURCE_DIR}/CMakeLists.txt" "${SOURCE_DIR}/cmake" "${SOURCE_DIR}/ge
 file(READ "${WORK_DIR}/src/CMakeLists.txt" top)
 string(REGEX REPLACE "project\\(Ventrim VERSION [0-9.]+" "project(Ventrim VERSION 7.3.5" top "${top}")
 file(WRITE "${WORK_DIR}/src/CMakeLists.txt" "${top}")
-foreach(step "-S;${WORK_DIR}/src;-B;${WORK_DIR}/b;-DBUILD_TESTING=OFF" "--build;${WORK_DIR}/b;--target;ventrim"
+# Installed into the folders GNUInstallDirs names, as the caller sets them.
+set(dirs -DCMAKE_INSTALL_BINDIR=tools -DCMAKE_INSTALL_LIBDIR=lib64 -DCMAKE_INSTALL_MANDIR=manuals -DCMAKE_INSTALL_DOCDIR=notes)
+foreach(step "-S;${WORK_DIR}/src;-B;${WORK_DIR}/b;-DBUILD_TESTING=OFF;${dirs}" "--build;${WORK_DIR}/b;--target;ventrim"
+             "--install;${WORK_DIR}/b;--prefix;${WORK_DIR}/p"
              "-S;${WORK_DIR}/src;-B;${WORK_DIR}/w;-DBUILD_TESTING=OFF;-DCMAKE_TOOLCHAIN_FILE=${MINGW_TOOLCHAIN}")
   if(NOT step MATCHES ";-DCMAKE_TOOLCHAIN_FILE=$")
     execute_process(COMMAND "${CMAKE_COMMAND}" ${step} RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE log)
@@ -41,4 +44,35 @@ if(MINGW_TOOLCHAIN)
   expect("the version record" "${rc}" "FILEVERSION +7,3,5,0\nPRODUCTVERSION +7,3,5,0\n.*\"FileVersion\", +\"7\\.3\".*\"ProductVersion\", +\"7\\.3\"")
   expect("the manifest" "${manifest}" "version=\"7\\.3\\.5\\.0\"")
 endif()
+file(GLOB installed RELATIVE "${WORK_DIR}/p" "${WORK_DIR}/p/*/*" "${WORK_DIR}/p/*/man1/*")
+expect("installed" "${installed}" "^lib64/cmake;manuals/man1;manuals/man1/ventrim\\.1\\.gz;notes/changelog\\.gz;notes/copyright;tools/ventrim$")
+
+# What find_package(Ventrim <request>) makes of 7.3.5, from the build folder and from
+# the install (lib64/cmake/Ventrim): found (Y) or not (N), with the request.
+set(requests "Y:" "Y:7" "Y:7.3" "Y:7.3.5" "N:7.3.6" "N:7.4" "N:6.9" "N:8" "Y:7.3.5 EXACT" "Y:7.3.5.0 EXACT"
+  "N:7.3 EXACT" "N:7.3.6 EXACT" "Y:7.0...7.3.5" "N:7.0...<7.3.5" "Y:7.1...<8" "Y:7.1...9" "N:7.3.6...9" "N:6.0...8")
+file(WRITE "${WORK_DIR}/m/CMakeLists.txt" [[
+cmake_minimum_required(VERSION 3.20)
+project(matrix NONE)
+foreach(row IN LISTS ROWS)
+  string(SUBSTRING "${row}" 2 -1 request)
+  separate_arguments(words UNIX_COMMAND "${request}")
+  set(Ventrim_DIR "${DIR}")
+  find_package(Ventrim ${words} QUIET)
+  get_target_property(tool Ventrim::ventrim LOCATION)
+  set(found N)
+  if(Ventrim_FOUND AND Ventrim_VERSION STREQUAL "7.3.5" AND tool STREQUAL TOOL)
+    set(found Y)
+  endif()
+  if(NOT row MATCHES "^${found}:")
+    message(SEND_ERROR "${request}: found ${Ventrim_FOUND}, version ${Ventrim_VERSION}, tool ${tool}")
+  endif()
+endforeach()
+]])
+foreach(package "b;CMAKE_PREFIX_PATH=${WORK_DIR}/b;${WORK_DIR}/b/ventrim" "p;DIR=${WORK_DIR}/p/lib64/cmake/Ventrim;${WORK_DIR}/p/tools/ventrim")
+  list(POP_FRONT package name where tool)
+  execute_process(COMMAND "${CMAKE_COMMAND}" -S "${WORK_DIR}/m" -B "${WORK_DIR}/m/${name}" "-DROWS=${requests}"
+    "-D${where}" "-DTOOL=${tool}" RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE log)
+  expect("requests judged otherwise by the package in ${name}" "${failed}${log}" "^0$")
+endforeach()
 file(REMOVE_RECURSE "${WORK_DIR}")
