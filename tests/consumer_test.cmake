@@ -62,9 +62,11 @@ FetchContent_Declare(Ventrim GIT_REPOSITORY file://${tree} GIT_TAG ventrim OVERR
 FetchContent_MakeAvailable(Ventrim)
 find_package(Ventrim 99 QUIET)
 set(too_new \${Ventrim_FOUND})
+find_package(Ventrim QUIET COMPONENTS no_such)
+list(APPEND too_new \${Ventrim_FOUND})
 ${find}
-if(too_new OR NOT Ventrim_VERSION MATCHES \"^1[.]\")
-  message(FATAL_ERROR \"Ventrim \${Ventrim_VERSION} found for 99, or no version\")
+if(too_new MATCHES 1 OR NOT Ventrim_VERSION MATCHES \"^1[.]\")
+  message(FATAL_ERROR \"Ventrim \${Ventrim_VERSION} found for 99 or a component, or no version\")
 endif()\n")
   set(use_ventrim "-DUSE_VENTRIM=include(${WORK_DIR}/fetch.cmake)")
 endif()
