@@ -47,8 +47,8 @@ endif()
 file(GLOB installed RELATIVE "${WORK_DIR}/p" "${WORK_DIR}/p/*/*" "${WORK_DIR}/p/*/man1/*")
 expect("installed" "${installed}" "^lib64/cmake;manuals/man1;manuals/man1/ventrim\\.1\\.gz;notes/changelog\\.gz;notes/copyright;tools/ventrim$")
 
-# What find_package(Ventrim <request>) makes of 7.3.5, from the build folder and from
-# the install (lib64/cmake/Ventrim): found (Y) or not (N), with the request.
+# What find_package(Ventrim <request>) makes of 7.3.5 with Ventrim_DIR the build folder, or
+# the installed package (lib64/cmake/Ventrim): found (Y) or not (N), with the request.
 set(requests "Y:" "Y:7" "Y:7.3" "Y:7.3.5" "N:7.3.6" "N:7.4" "N:6.9" "N:8" "Y:7.3.5 EXACT" "Y:7.3.5.0 EXACT"
   "N:7.3 EXACT" "N:7.3.6 EXACT" "Y:7.0...7.3.5" "N:7.0...<7.3.5" "Y:7.1...<8" "Y:7.1...9" "N:7.3.6...9" "N:6.0...8")
 file(WRITE "${WORK_DIR}/m/CMakeLists.txt" [[
@@ -69,10 +69,10 @@ foreach(row IN LISTS ROWS)
   endif()
 endforeach()
 ]])
-foreach(package "b;CMAKE_PREFIX_PATH=${WORK_DIR}/b;${WORK_DIR}/b/ventrim" "p;DIR=${WORK_DIR}/p/lib64/cmake/Ventrim;${WORK_DIR}/p/tools/ventrim")
+foreach(package "b;${WORK_DIR}/b;${WORK_DIR}/b/ventrim" "p;${WORK_DIR}/p/lib64/cmake/Ventrim;${WORK_DIR}/p/tools/ventrim")
   list(POP_FRONT package name where tool)
   execute_process(COMMAND "${CMAKE_COMMAND}" -S "${WORK_DIR}/m" -B "${WORK_DIR}/m/${name}" "-DROWS=${requests}"
-    "-D${where}" "-DTOOL=${tool}" RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE log)
+    "-DDIR=${where}" "-DTOOL=${tool}" RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE log)
   expect("requests judged otherwise by the package in ${name}" "${failed}${log}" "^0$")
 endforeach()
 file(REMOVE_RECURSE "${WORK_DIR}")
