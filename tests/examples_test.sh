@@ -5,7 +5,7 @@
 #   <!-- example: KIND -->      .\" example: KIND      an example, run by its kind's test;
 #   <!-- example: header, any user -->                 a header whose USER_NAME line may differ;
 #   <!-- exempt: REASON -->     .\" exempt: REASON     a block that is no example, and why.
-# KIND "blocks" checks a document: every block marked, every marker readable.
+# KIND "blocks" checks a document: every block marked, every marker readable; "output" is what its main.c prints.
 # Stamp sources and main.c: the document's, else the build guide's stamp sources and a main.c of ours.
 set -eu
 export LC_ALL=C
