@@ -30,10 +30,13 @@ std::string utf8Text(const FilePath& path);
 // names, which ignore case.
 constexpr std::string_view kHelpSwitch = "/?";
 constexpr bool kVariableNamesIgnoreCase = true;
-// Whether argument index is plain ASCII as the system received it: only
-// such an argument may be an option. (argv's ANSI text shows look-alikes for
-// characters outside the code page: a fullwidth hyphen as '-'.)
-bool plainArgument(int argc, char** argv, int index);
+// The characters that end a folder's name in a path.
+constexpr std::string_view kPathSeparators = "/\\";
+// Whether the first length characters of argument index (all, if fewer) are
+// plain ASCII as the system received it: only such text may be an option.
+// (argv's ANSI text shows look-alikes for characters outside the code page:
+// a fullwidth hyphen as '-'.)
+bool plainArgument(int argc, char** argv, int index, std::size_t length);
 // The environment as the system holds it, each entry as UTF-8 text, so that
 // no look-alike passes for an ASCII letter or digit. Lives for the run.
 char** environment(char** envp);
@@ -42,8 +45,9 @@ using FilePath = std::string;
 inline const std::string& utf8Text(const FilePath& path) { return path; }  // its bytes, as given
 constexpr std::string_view kHelpSwitch = "--help";
 constexpr bool kVariableNamesIgnoreCase = false;
+constexpr std::string_view kPathSeparators = "/";
 // The bytes are what the caller gave: there are no look-alikes to rule out.
-inline bool plainArgument(int /*argc*/, char** /*argv*/, int /*index*/) { return true; }
+inline bool plainArgument(int /*argc*/, char** /*argv*/, int /*index*/, std::size_t /*length*/) { return true; }
 inline char** environment(char** envp) { return envp; }
 #endif
 
@@ -93,9 +97,12 @@ bool toLocalTime(std::int64_t seconds, std::tm& local);
 bool fileHolds(const FilePath& path, const std::string& contents);
 
 // Replaces the file at path with contents ('\n' line ends; converted to the
-// platform's text line end). A regular file is replaced atomically: readers see
-// the old or the new contents, never a mix, and a failure leaves the old file
-// as it was. The replacement keeps the replaced file's mode and, where the
+// platform's text line end). A regular file is replaced atomically where its
+// folder takes a new file: readers see the old or the new contents, never a
+// mix. Where it does not (a folder the runner may not write, a file held open
+// by another process on Windows), a writable file is rewritten in place,
+// which a reader at that moment may see half done. Either way a failure
+// leaves the old file as it was. The replacement keeps the replaced file's mode and, where the
 // runner may give it, its owner; it is never readable by others before then.
 WriteResult replaceFile(const FilePath& path, const std::string& contents);
 

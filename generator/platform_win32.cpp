@@ -87,9 +87,11 @@ FilePath fileArgument(int argc, char** /*argv*/, int index) {
     return wide.argc == argc ? FilePath(wide.argv[index]) : FilePath();
 }
 
-bool plainArgument(int argc, char** /*argv*/, int index) {
+bool plainArgument(int argc, char** /*argv*/, int index, std::size_t length) {
     const WideMainArgs& wide = wideMainArgs();
-    return wide.argc == argc && plainAscii(wide.argv[index]);
+    if (wide.argc != argc) return false;
+    const std::wstring_view text = wide.argv[index];
+    return plainAscii(std::wstring(text.substr(0, length)).c_str());
 }
 
 char** environment(char** envp) {

@@ -1,8 +1,9 @@
-// The stamp header: a C header of fourteen lines carrying one BuildStamp, or
-// sixteen with its source revision.
+// The stamp header: a C header that defines one BuildStamp, and with
+// --revision its source revision, as macros.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "build_stamp.h"
 #include "platform.h"
@@ -12,11 +13,16 @@ namespace ventrim {
 // Text that follows the tool's name in the banner and in the header comment.
 extern const char* const kAttribution;
 
-// The path as it goes into the one-line header comment: "*/" and "/*" are
-// broken up as "*\/" and "/\*" so the comment can neither end early nor nest,
-// a '?' after a '?' gets a backslash so no trigraph can splice lines, control
-// bytes become three-digit octal escapes so the line stays one line, and so do
-// the bytes of the bidirectional controls, which compilers reject.
+// text with its control bytes and the bytes of bidirectional controls as
+// three-digit octal escapes: printed in a message, a path or value stays one
+// line and sends a terminal no control sequence.
+std::string oneLine(const std::string& text);
+
+// The path as it goes into the one-line header comment: oneLine's escapes
+// (a control byte would end the line; compilers reject bidirectional
+// controls), "*/" and "/*" broken up as "*\/" and "/\*" so the comment can
+// neither end early nor nest, and a backslash before a '?' after a '?' so no
+// trigraph can splice lines.
 std::string commentSafePath(const std::string& path);
 
 // The user name as it goes between the double quotes of a C string literal,
@@ -27,7 +33,18 @@ std::string commentSafePath(const std::string& path);
 // three-digit octal escapes.
 std::string stringLiteralBody(const std::string& text);
 
-// The complete header, with '\n' line ends, with the two lines of revision
+// One line of the header: #define name value.
+struct StampMacro {
+    const char* name;
+    std::string value;
+};
+
+// The header's macros, in the order it defines them: those of the stamp, then
+// those of the revision when given. New ones go last, so that a header keeps
+// the lines and order it had.
+std::vector<StampMacro> stampMacros(const BuildStamp& stamp, const SourceRevision* revision = nullptr);
+
+// The complete header, with '\n' line ends, with the revision's lines
 // when given. Pure: same inputs, same bytes.
 std::string formatStampHeader(const std::string& headerFileName, const BuildStamp& stamp,
                               const SourceRevision* revision = nullptr);

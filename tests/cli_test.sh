@@ -3,13 +3,16 @@
 # NAME), with TOOL the command that starts it (W set under Wine), REVISION and
 # VERSION the project's. A row: row NAME WHERE STATUS OUTPUT BEFORE CHECK [ARG...]
 # WHERE: all, posix or windows; ",root", ",mount" (own mount namespace), ",strace",
-# ",systemd" or ",git" skip the row where these are missing. BEFORE runs in the case's
+# ",systemd" or ",git" name what the row needs (see need). BEFORE runs in the case's
 # folder, then the tool, started by $AS, with the ARGs; OUTPUT is a pattern for
 # what follows the banner ("-": none). CHECK runs there after; $T is a folder beside.
-# Standard error holds nothing, but with status 1 the line "ventrim: PATH: CAUSE".
+# Standard error holds nothing, but with status 1 the line "ventrim: PATH: CAUSE", with 2 "ventrim: WHY".
 ROW=$1
+# A row whose need is missing says so and exits 77: a skip for a row run by hand, a failure under ctest,
+# which registers a row only where configure found its needs.
+need() { echo "$ROW: needs $1, which is missing here"; exit 77; }
 if [ -z "$VENTRIM_OWN_NAMESPACE" ] && grep -q "^row $ROW [a-z,]*mount" "$0"; then
-  [ "$(id -u)" = 0 ] || exit 77
+  [ "$(id -u)" = 0 ] || need root
   VENTRIM_OWN_NAMESPACE=1 exec unshare -m sh "$0" "$ROW"
 fi
 S=$(mktemp -d "${TMPDIR:-/tmp}/ventrim-test-XXXXXX") && chmod 755 "$S" || exit 1
@@ -18,11 +21,16 @@ if [ -z "$W" ]; then cp "$TOOL" "$S/ventrim" && TOOL=$S/ventrim; fi
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"
 [ -z "$W" ] || trap '' XFSZ  # Windows has no such signal, only a failed write
 
-# header FILE PATH: FILE is a whole stamp header whose comment names PATH.
+# lines: how many lines the tool writes for a plain name (asked once).
+lines() {
+  [ -s "$S/lines" ] || (cd "$T" && $TOOL plain.h > /dev/null && tr -d '\r' < plain.h | wc -l > "$S/lines" && rm plain.h)
+  cat "$S/lines"
+}
+# header FILE PATH [EXTRA]: FILE is a whole stamp header whose comment names PATH, with EXTRA lines more.
 header() {
   tr -d '\r' < "$1" > "$T/h"
-  [ "$(wc -l < "$T/h")" -eq 14 ] && [ "$(sed -n 2p "$T/h")" = " * $2 " ] && [ "$(sed -n 14p "$T/h")" = "#endif" ] ||
-    { echo "not the header for $2: $1"; cat "$1"; return 1; }
+  [ "$(wc -l < "$T/h")" -eq $(($(lines) + ${3:-0})) ] && [ "$(sed -n 2p "$T/h")" = " * $2 " ] &&
+    [ "$(sed -n '$p' "$T/h")" = "#endif" ] || { echo "not the header for $2: $1"; cat "$1"; return 1; }
 }
 # note FILE, then same FILE: the file noted (! same: a new one).
 note() { stat -c %i "$1" > "$T/inode"; }
@@ -51,33 +59,39 @@ user() { grep -qx "#define USER_NAME \"$1\"" h.h || { grep USER_NAME h.h; return
 again() { u=$1 && shift && nssFiles "$@" && $TOOL h.h > /dev/null && user "$u"; }
 # repo [OPTION...]: a repository r (git init's OPTIONs) holding a commit of f.
 repo() { exec 2> "$T/git" && git init -q "$@" r && echo a > r/f && git -C r add f && git -C r commit -qm 1; }
-# revision COMMIT MODIFIED [FILE]: h.h (or FILE) is a sixteen-line header whose last lines say so.
+# revision COMMIT MODIFIED [FILE]: h.h (or FILE) is a header with the revision's lines, which say so.
 revision() {
-  printf '#define CODE_REVISION "%s"\n#define CODE_REVISION_MODIFIED %s\n#endif\n' "$1" "$2" > "$T/rev"
-  tr -d '\r' < "${3:-h.h}" > "$T/h" && [ $(wc -l < "$T/h") = 16 ] && tail -n 3 "$T/h" | cmp -s - "$T/rev" ||
-    { cat "${3:-h.h}" "$T/stderr"; return 1; }
+  f=${3:-h.h} && header "$f" "$f" "$(grep -c '^#define CODE_REVISION' "$f")" && grep -qx "#define CODE_REVISION \"$1\"" "$T/h" &&
+    grep -qx "#define CODE_REVISION_MODIFIED $2" "$T/h" || { cat "$f" "$T/stderr"; return 1; }
 }
 # unread CAUSE: h.h holds an unknown revision, and standard error says why.
 unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/stderr"; }
 at() { git -C "${1:-r}" rev-parse HEAD; }
 
-# race PATTERN STEP ARG...: the tool runs on the ARGs, held by strace for a second at the first system
-# call whose trace matches PATTERN (found by a run before), while STEP runs; its status is in $T/raced.
+# race PATTERN STEP ARG...: a window made certain between two of the tool's looks at its header (the last
+# ARG): the tool ($AS $TOOL) runs on the ARGs, held by strace for a second at the first system call whose
+# trace matches PATTERN after one that named the header, while STEP runs; the tool's status is in $T/raced.
+# Fails closed: no such call, or one never reached or never held, fails the row (the window never opened).
 race() {
-  p=$1 s=$2 c=${1%%[!a-z0-9]*} && shift 2 && export ASAN_OPTIONS=detect_leaks=0 && t="strace -qq -o $T/trace -e trace=$c"
-  $t $TOOL "$@" > /dev/null 2>&1; n=$(grep -nE "^$p" "$T/trace" | sed 's/:.*//;q') && : > "$T/trace" && i=0
-  { $t -e inject=$c:delay_enter=1000000:when=$n $TOOL "$@" > /dev/null 2>&1; echo $? > "$T/raced"; } &
-  until grep -qE "^$p" "$T/trace" || [ $((i += 1)) = 500 ]; do sleep 0.01; done; eval "$s"; wait $!
+  p=$1 s=$2 c=${1%%[!a-z0-9]*} && shift 2 && export ASAN_OPTIONS=detect_leaks=0 && eval "h=\${$#}" && h=${h##*/}
+  strace -qq -o "$T/trace" -e trace=%file,%desc,$c $AS $TOOL "$@" > /dev/null 2>&1
+  n=$(awk -v p="^$p" -v c="$c(" -v h="[\"/]$h\"" 'index($0, c) == 1 { k++ } $0 ~ p && seen { print k; exit } $0 ~ h && !/^execve/ { seen = 1 }' "$T/trace")
+  [ -n "$n" ] || fail "race: no call matches $p after a first look at $h"
+  : > "$T/trace" && i=0
+  { strace -qq -o "$T/trace" -e trace=$c -e inject=$c:delay_enter=1000000:when=$n $AS $TOOL "$@" > /dev/null 2>&1; echo $? > "$T/raced"; } &
+  until grep -qE "^$p" "$T/trace" || [ $((i += 1)) = 500 ]; do sleep 0.01; done
+  [ $i != 500 ] && (eval "$s") || { wait $!; fail "race: $p never reached, or the step failed: $s"; }; wait $!
+  grep -qE "^$p.* \(DELAYED\)$" "$T/trace" || fail "race: $p not held: $(cat "$T/trace")"
 }
 fail() { echo "$ROW: $*"; exit 1; }
 row() {
   [ "$1" = "$ROW" ] || return 0
   case $2 in windows*) [ -n "$W" ] || exit 77 ;; posix*) [ -z "$W" ] || exit 77 ;; esac
-  case $2 in *root*) [ "$(id -u)" = 0 ] || exit 77 ;; esac
-  case $2 in *strace*) command -v strace > /dev/null || exit 77 ;; esac
-  case $2 in *systemd*) PATH=$PATH:/sbin ldconfig -p | grep -q libnss_systemd || exit 77 ;; esac
+  case $2 in *root*) [ "$(id -u)" = 0 ] || need root ;; esac
+  case $2 in *strace*) command -v strace > /dev/null || need strace ;; esac
+  case $2 in *systemd*) PATH=$PATH:/sbin ldconfig -p | grep -q libnss_systemd || need "systemd's NSS module" ;; esac
   # Rows with git: git settings of the test's own, never the machine's; no search leaves the test's folder.
-  case $2 in *git*) command -v git > /dev/null || exit 77
+  case $2 in *git*) command -v git > /dev/null || need git
     export HOME=$S/notes GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=$S/notes/gitconfig GIT_CEILING_DIRECTORIES=$S \
       GIT_AUTHOR_NAME=a GIT_AUTHOR_EMAIL=a@b GIT_COMMITTER_NAME=a GIT_COMMITTER_EMAIL=a@b ;; esac
   status=$3 out=$4 before=$5 check=$6
@@ -91,10 +105,11 @@ row() {
   [ $got = $status ] || fail "status $got, expected $status; output: $actual"
   banner="Ventrim Rev $REVISION - build stamps for C and C++" && [ "$out" != - ] || banner= out=
   case $actual in "$banner"$out) ;; *) fail "output: $actual" ;; esac
-  case $status:$error in 1:"ventrim: $1: "?* | 0:"ventrim: revision of "*" not read: "?*) [ "$(wc -l < "$T/stderr")" = 1 ] ;;
+  case $status:$error in 1:"ventrim: $1: "?* | 0:"ventrim: revision of "*" not read: "?* | 2:"ventrim: "?*)
+      [ "$(wc -l < "$T/stderr")" = 1 ] ;;
     1:* | *:?*) false ;; esac ||
     fail "standard error: $error"
-  (eval "$check") || fail "check failed: $check"
+  (AS= && eval "$check") || fail "check failed: $check"
   exit 0
 }
 
@@ -104,27 +119,53 @@ locked='mkdir fixed && echo old > fixed/h.h && chattr +i fixed'
 held='echo old > h.h && note h.h && { ${TOOL%ventrim.exe*}hold.exe h.h $HOLD > "$T/held" & } &&
   while [ ! -s "$T/held" ]; do sleep 0.05; done'
 pipe='{ ${TOOL%ventrim.exe*}hold.exe "$1" > "$T/piped" 2> "$T/ready" & } && while [ ! -s "$T/ready" ]; do sleep 0.05; done'
-help=$(printf '\nVentrim <headerFileName>\nWrites *')
+help="
+Ventrim <headerFileName>
+Writes headerFileName, a C header that defines this build's stamp: CODE_GUID,
+COMPILE_TIME_DATE_STR, COMPILE_TIME_DATE_INT and USER_NAME.
+  -h, --help      print this text
+  --version       print the version
+  --revision=DIR  (before headerFileName) also write the git commit checked
+                  out in DIR's work tree, and whether tracked files differ
+A header whose name starts with '-' is written as ./-name.
+With SOURCE_DATE_EPOCH set, the header depends only on its value, the path
+and (with --revision) the work tree.
+Exit status: 0 written; 1 it cannot be opened or written; 2 a wrong command
+line, or SOURCE_DATE_EPOCH not a time. The cause goes to standard error."
+u='; usage: ventrim [--revision=DIR] <headerFileName>' named='; a header so named is written as'
+# wrong LINE ARG...: given the ARGs the tool exits with 2, writes nothing, and says "ventrim: LINE" on standard error.
+wrong() {
+  l=$1 && shift && { $TOOL "$@" > /dev/null 2> "$T/e"; [ $? = 2 ]; } && [ "$(tr -d '\r' < "$T/e")" = "ventrim: $l" ] && only ||
+    { echo "$*: $(cat "$T/e")"; return 1; }
+}
 attack='mkdir -m 755 safe && echo secret > safe/secret.h && chmod 600 safe/secret.h && mkdir evil &&
   chown 65534:65534 evil && { $nobody sh -c "cd evil; exec 3> f; chmod 666 f; rm f; ln -s /proc/\$\$/fd/3 stamp.h
   ln -s \"$PWD/safe/secret.h\" \"f (deleted)\"; exec sleep 30" > /dev/null 2>&1 & } && echo $! > "$T/attacker" &&
   while [ ! -L "evil/f (deleted)" ]; do sleep 0.01; done'
 
-# The command line.
-row NoArgument all 2 "$usage" '' 'only'
+# The command line. A wrong one says on standard error what was wrong and the right form, one line.
+row NoArgument all 2 "$usage" '' 'only && [ "$error" = "ventrim: no header path given$u" ] && wrong "2 header paths given, where one is written$u" a.h b.h'
 row ArgumentsListedLiterally all 2 "$usage$(printf '\n- a%%sb.h\n- \n- -x')" '' 'only' 'a%sb.h' '' '-x'
-row HelpWritesNoFile all 0 "$help" '' 'only' --help
-row HelpSwitchOfWindows windows 0 "$help" '' 'only' '/?'
+row DashWordsAreNoFiles all 2 "$usage$(printf '\n- -v')" '' '[ "$error" = "ventrim: unknown option -v$named ./-v" ] &&
+  for a in -help -V "-?" -; do wrong "unknown option $a$named ./$a" "$a" || exit 1; done &&
+  wrong "unknown option -\033$named ./-\033" "-$(printf "\033")"' -v
+row HelpWritesNoFile all 0 "$help" '' 'only && [ "$($TOOL -h)" = "$($TOOL --help)" ] && only' --help
+row HelpSwitchOfWindows windows 0 "$help" '' 'only && wrong "/? goes alone, as in ventrim /?" "/?" h.h' '/?'
 row VersionWritesNoFile all 0 "$(printf '\nventrim %s' "$VERSION")" '' 'only' --version
 row HeaderNamedLikeAnOption all 0 "$ok" '' 'header ./--help ./--help && only --help' ./--help
-row RevisionWithoutAFolderOrHeader all 2 "$usage$(printf '\n- --revision=\n- h.h')" '' 'for args in "--revision h.h" \
-  "--revision=. a.h b.h" --revision=.; do $TOOL $args > /dev/null; [ $? = 2 ] || exit 1; done; only' --revision= h.h
+row RevisionWithoutAFolderOrHeader all 2 "$usage$(printf '\n- --revision=\n- h.h')" '' 'r="--revision needs a folder: --revision=DIR, before the header path" &&
+  [ "$error" = "ventrim: $r" ] && wrong "$r" --revision h.h && wrong "no header path after --revision=DIR$u" --revision=. &&
+  wrong "2 header paths given, where one is written$u" --revision=. a.h b.h &&
+  wrong "--revision=DIR comes first, before the header path" h.h --revision=. &&
+  wrong "--help goes alone, as in ventrim --help$named ./--help" --revision=. --help' --revision= h.h
 # Under Windows an option, a number or a zone is judged by the text the system received: a fullwidth
-# look-alike, which argv's ANSI text shows as ASCII, is a name, no digit and no zone (then UTC, Wine's).
+# look-alike, which argv's ANSI text shows as ASCII, is a name, no digit and no zone (then UTC, Wine's);
+# a folder's name after --revision= may be any.
 row LookAlikesAreNoOptionsNumbersOrZones windows 0 "$ok" 'date +%s > "$T/before"' 'header －－help --help &&
   cp －－help first.h && TZ=ＡＢＣ-3 $TOOL z.h > /dev/null && clock UTC z.h && TZ=ABC-５ $TOOL f.h > /dev/null &&
   clock UTC f.h && ! SOURCE_DATE_EPOCH=１２３ $TOOL e.h > "$T/e" && grep -q "EPOCH=\"１２３\" is not" "$T/e" &&
-  { $TOOL －－revision=. r.h > /dev/null; [ $? = 2 ]; } && only f.h first.h z.h －－help' －－help
+  { $TOOL －－revision=. r.h > /dev/null; [ $? = 2 ]; } && $TOOL --revision=ā a.h > /dev/null 2>&1 &&
+  only a.h f.h first.h z.h －－help' －－help
 
 # SOURCE_DATE_EPOCH (on Windows in any case): the header depends only on it and the path, in UTC
 # whatever TZ says, with the GUID every version gives them; one that holds it already is not touched.
@@ -134,8 +175,11 @@ row ReproducibleStampLeftAsItIs all 0 "$ok" 'e=SOURCE_DATE_EPOCH && [ -z "$W" ] 
   'same h.h && [ $(stat -c %Y h.h) = 946684800 ] && header h.h h.h && grep -qx "#define USER_NAME \"\"" "$T/h" &&
   grep -qx "#define COMPILE_TIME_DATE_STR \"Tue Nov 14 22:13:20 2023\"" "$T/h" && grep -q "_INT 0x6553F100" h.h &&
   grep -q "GUID {0xB8,0x1C,0xD6,0xF0,0x91,0x19,0x1D,0xB1}" h.h' h.h
+# ... and when it is no time, standard error says so, with the value cut and escaped.
 row SourceDateEpochNotATime all 2 "$(printf '\nSOURCE_DATE_EPOCH="+1" is not a whole number of seconds from 0 to 253402300799')" \
-  'echo old > h.h && export SOURCE_DATE_EPOCH=+1' '[ $(cat h.h) = old ] && only h.h' h.h
+  'echo old > h.h && export SOURCE_DATE_EPOCH=+1' 't=" is not a time: set it to whole seconds since 1970, from 0 to 253402300799" &&
+  [ "$error" = "ventrim: SOURCE_DATE_EPOCH=\"+1\"$t" ] && [ $(cat h.h) = old ] && rm h.h &&
+  SOURCE_DATE_EPOCH="$(printf "1\n%050d" 0)" wrong "SOURCE_DATE_EPOCH=\"1\\012$(printf %038d 0)...\"$t" h.h' h.h
 
 # --revision: the commit checked out in DIR's work tree (in any subfolder, a worktree, detached, SHA-256),
 # and whether tracked files differ from it (a touch alone does not, nor an untracked file), as git
@@ -177,20 +221,24 @@ row NewHeader posix 0 "$ok" 'umask 027' \
 row StampedAfreshInTheLocalZone all 0 "$ok" 'date +%s > "$T/before" && $TOOL first.h > /dev/null &&
   TZ=Europe/Berlin $TOOL b.h > /dev/null && TZ=XXX99 $TOOL x.h > /dev/null && export TZ=XYZ-5:17:30' \
   'clock XYZ-5:17:30 t.h && clock Europe/Berlin b.h && clock XXX99 x.h' t.h
-# Without getrandom and /dev/urandom (an empty file here), two runs still get different GUIDs.
-row NoRandomSource posix,mount,strace 0 "$ok" 'touch "$T/e" && mount --bind "$T/e" /dev/urandom && export ASAN_OPTIONS=detect_leaks=0 &&
-  AS="strace -qq -o /dev/null -e inject=getrandom:error=ENOSYS" && $AS $TOOL a.h > /dev/null' '[ "$(grep GUID a.h)" != "$(grep GUID b.h)" ]' b.h
+# Without getrandom: /dev/urandom, closed after use (a run works under a limit of 6 descriptors); without it
+# too (an empty file here), two runs still get different GUIDs.
+row NoRandomSource posix,mount,strace 0 "$ok" 'exec 3>&- 4>&- && export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o $T/calls
+  -e trace=getrandom,openat -e inject=getrandom:error=ENOSYS" && $AS prlimit --nofile=6 -- $TOOL u.h > /dev/null && header u.h u.h &&
+  grep -q "^openat(.*\"/dev/urandom\".* = [0-9]" "$T/calls" && touch "$T/e" && mount --bind "$T/e" /dev/urandom && $AS $TOOL a.h > /dev/null' \
+  '[ "$(grep GUID a.h)" != "$(grep GUID b.h)" ]' b.h
 # The account name: read from the passwd file where the name services make it the deciding source, whatever
 # other lines hold (then the name-service cache's socket is not tried), else asked of them (systemd names uid 0 "root").
 row AccountFromThePasswdFile posix,mount,strace 0 "$ok" '
   accounts "  passwd:files systemd # (a comment)\n#x: files [BOGUS\nhosts: files [Success = return !NOTFOUND=continue unavail=MERGE \
     tryagain=Return] [BOGUS" "#old:x:0:0::/:" "+x:x:0:0::/:" "a:x:10:1::/:" " zed:x:0:0::/:" &&
   export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o $T/calls -e trace=socket"' 'user zed && [ ! -s "$T/calls" ]' h.h
-# Else the C library is asked: a '#' in a word, an action it cannot read on any line, a NUL byte, an entry over 1 MiB, no entry.
+# Else the C library is asked: a '#' in a word, an action it cannot read on any line, a NUL byte, an entry over 1 MiB, no entry;
+# it passes over a line whose uid or gid is no number.
 row AccountsAsTheCLibraryReadsThem posix,mount 0 "$ok" 'accounts "passwd: files" "a:x:1:1::/:"' 'user 0 &&
   for a in "#local" "\nhosts: x [BOGUS=return]" "\nhosts: x [NOTFOUND=return" "\nhosts: x [NOTFOUND return]" \
     "\nhosts: x [SUCCESS=RETURX]"; do again 0 "passwd: files$a" "zed:x:0:0::/:" || exit 1; done &&
-  again zed "passwd: files" "a\0:x:0:0::/:" "zed:x:0:0::/:" &&
+  again zed "passwd: files" "a\0:x:0:0::/:" "zed:x:0:0::/:" && again zed "passwd: files" "a:x:0:x::/:" "b:x:0x:0::/:" "zed:x:0:0::/:" &&
   again zed "passwd: files [SUCCESS=return]" "zed:x:0:0:$(head -c 1100000 /dev/zero | tr "\0" g):/:"' h.h
 row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" 'accounts "passwd: systemd files" "zed:x:0:0::/:"' 'user root' h.h
 row LongestNameNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
@@ -240,17 +288,30 @@ row RootRunInAHostileFolderHandsNoFileOver posix,root 0 "$ok" "$attack" \
   'kill $(cat "$T/attacker") && [ $(stat -c %u:%a safe/secret.h) = 0:600 ] && [ $(cat safe/secret.h) = secret ]' evil/stamp.h
 # Races made certain: a file another user renames onto the header's name in a sticky folder between the
 # tool's looks is never written; a run that replaces the header meanwhile is not rewritten in place.
+# Windows: between the look at the name in its folder and the look through the whole path; between those
+# and the open; between the check of the opened file and the rename; before the in-place path's look again.
 row RenamedOntoInAStickyFolderMidRun posix,root,strace 0 "$ok" 'mkdir -m 1777 t' '
-  for p in "newfstatat.AT_FDCWD, \"t/h.h\"" "newfstatat.[0-9]+, \"h.h\""; do $nobody sh -c "echo a1 > t/h.h; echo a2 > t/a2" &&
+  for p in "newfstatat.AT_FDCWD, \"t/h.h\"" "openat.[0-9]+, \"h.h\""; do $nobody sh -c "echo a1 > t/h.h; echo a2 > t/a2" &&
     race "$p" "$nobody mv t/a2 t/h.h" t/h.h && [ $(cat "$T/raced") = 1 ] && [ $(cat t/h.h) = a2 ] || exit 1; done' x.h
 row OverlappingRunsLeaveAWholeHeader posix,strace 0 "$ok" '' '
-  for p in "newfstatat.[0-9]+, \"h.h\"" renameat2 "openat.[0-9]+, \"h.h\""; do echo old > h.h && race "$p" "$TOOL h.h > /dev/null && note h.h" h.h &&
+  for p in "newfstatat.AT_FDCWD, \"h.h\"" renameat2 "openat.[0-9]+, \"h.h\""; do echo old > h.h && race "$p" "$TOOL h.h > /dev/null && note h.h" h.h &&
     [ $(cat "$T/raced") = 0 ] && header h.h h.h && ! same h.h && only h.h x.h || exit 1; done' x.h
+# A runner who may not write the folder rewrites the header in place; the file another run put there
+# meanwhile gets the header, the one it replaced (linked as $T/old) is left as it was then.
+row ReplacedMidRunNotRewrittenInPlace posix,root,strace 0 "$ok" 'mkdir -m 755 f && echo old > f/h.h && chmod 666 f/h.h &&
+  ln f/h.h "$T/old"' 'AS=$nobody && race "newfstatat.[0-9]+, \"h.h\"" "cp f/h.h \"$T/was\" && $TOOL f/h.h > /dev/null &&
+  note f/h.h" f/h.h && [ $(cat "$T/raced") = 0 ] && cmp "$T/old" "$T/was" && header f/h.h f/h.h && same f/h.h && only f x.h' x.h
 
 # Paths that cannot be opened are reported and left alone.
-row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " '' 'only && cause "a%sb/x.h: No such file or directory"' a%sb/x.h
+# Control bytes in a path are printed as the header's comment escapes them: each line stays one line.
+row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " '' 'only && cause "a%sb/x.h: No such file or directory" &&
+  { $TOOL "$(printf "a\nb\033/x.h")" > "$T/o" 2> "$T/e"; [ $? = 1 ]; } && tr -d "\r" < "$T/o" | grep -qxF "${open#?}a\012b\033/x.h " &&
+  [ $(wc -l < "$T/e") = 1 ] && grep -q "^ventrim: a.012b.033/x.h: " "$T/e"' a%sb/x.h
 row AFolder all 1 "${open}sub " 'mkdir sub' 'cd sub && only' sub
-row EmptyPath all 1 "${open} " '' 'only' ''
+# Causes of the tool's own, where the system's would mislead.
+row EmptyPath all 1 "${open} " '' 'only && [ "$error" = "ventrim: : an empty path names no file: give the header'"'"'s path" ]' ''
+row PathEndingInASeparator all 1 "${open}h.h/ " 'touch h.h' '[ "$error" = "ventrim: h.h/: the path ends in '"'/'"', which names a folder: give the header'"'"'s file name" ] &&
+  [ ! -s h.h ] && only h.h' h.h/
 row ReadOnlyHeader all,root 1 "${open}ro.h " 'echo keep > ro.h && chmod 444 ro.h && { [ -n "$W" ] || AS=$nobody; }' \
   '[ $(cat ro.h) = keep ] && only ro.h' ro.h
 row TooManyOpenFiles posix 1 "${open}h.h " 'echo old > h.h && exec 3>&- 4>&- && AS="prlimit --nofile=5 --"' '[ $(cat h.h) = old ] && only h.h' h.h
@@ -271,7 +332,7 @@ row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" \
 row OthersHeaderInAStickyFolder posix,root 1 "${open}t/h.h " 'mkdir -m 1777 t && echo old > t/h.h && chown 65534 t/h.h' \
   '[ $(cat t/h.h) = old ] && cause "t/h.h: refused: in a sticky folder others may write, the file belongs to neither you nor the folder'"'"'s owner"' t/h.h
 row OthersPipeInAGroupStickyFolder posix,root 1 "${open}t/p " 'mkdir -m 1770 t && mkfifo t/p && chown 65534 t/p && exec 3<> t/p' \
-  '[ -p t/p ] && chown 0 t/p && exec 3<> t/p && $TOOL t/p > /dev/null && timeout 5 head -n 14 <&3 > "$T/p" && header "$T/p" t/p' t/p
+  '[ -p t/p ] && chown 0 t/p && exec 3<> t/p && $TOOL t/p > /dev/null && timeout 5 head -n $(lines) <&3 > "$T/p" && header "$T/p" t/p' t/p
 row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" 'echo old > h.h && note h.h && mount --bind h.h h.h' \
   'header h.h h.h && same h.h && only h.h && umount h.h' h.h
 row FileSystemWithoutAcls posix,mount 0 "$ok" 'mkdir r && mount -t ramfs ramfs r && echo old > r/h.h && note r/h.h' \

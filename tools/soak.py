@@ -8,9 +8,17 @@ and prints four counts, each of which must be 0:
   writes into another user's file  root's header found in a file an attacker
                                    (uid 65534) kept renaming onto its name in
                                    a sticky folder
-  torn reads                       reads of a replaced header, by a reader
-                                   running alongside, that were not one whole
-                                   header
+  torn reads                       reads of the header (a run of identical
+                                   ones counted once), by a reader running
+                                   alongside, that were not byte for byte one
+                                   of the headers the runs wrote (each run has
+                                   a SOURCE_DATE_EPOCH of its own, so what it
+                                   writes is known before it starts), or that
+                                   found no header; replaced by root in a
+                                   folder it may write, and rewritten in place
+                                   by a runner not root in one it may not
+                                   (that reader takes the lock the rewrites
+                                   take turns by)
   temporaries left                 temporary files left beside the headers
                                    after runs that random signals (all that
                                    end a process, 32 and 33 too) cut short
@@ -18,23 +26,18 @@ and prints four counts, each of which must be 0:
                                    a header of another owner changed owner,
                                    group, mode or ACL
 """
+import fcntl
 import os
 import random
 import signal
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 NOBODY = 65534
 SIGNALS = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM,
            signal.SIGVTALRM, signal.SIGPROF, 32, 33, signal.SIGRTMIN, signal.SIGRTMIN + 5]
-
-
-def whole(data):
-    lines = data.split(b"\n")
-    return len(lines) == 15 and lines[0] == b"/*" and lines[13] == b"#endif" and lines[14] == b""
 
 
 def as_nobody(groups=()):
@@ -57,9 +60,10 @@ def made(base, name, mode, text=None):
     return path
 
 
-def run(tool, path, cwd, preexec=None):
+def run(tool, path, cwd, preexec=None, epoch=None):
+    env = dict(os.environ, SOURCE_DATE_EPOCH=str(epoch)) if epoch else None
     return subprocess.Popen([tool, path], cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                            preexec_fn=preexec)
+                            preexec_fn=preexec, env=env)
 
 
 # The attacker, in C to be fast enough to land in a window of microseconds:
@@ -96,12 +100,51 @@ int main(void) {
 """
 
 
+def compiled(base, name, source):
+    subprocess.run(["cc", "-O2", "-o", os.path.join(base, name), made(base, name + ".c", 0o644, source)], check=True)
+    return os.path.join(base, name)
+
+
+# The reader, in C to read often enough to land between two writes of a rewrite in place: reads the file
+# argv[1] over and over (with argv[2], under a shared lock) until its standard input closes, and writes
+# each read that differs from the one before (a length, -1 where there was no file, then the bytes),
+# then the number of reads.
+READER = r"""
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/file.h>
+#include <unistd.h>
+int main(int argc, char **argv) {
+    static char now[8192], before[8192];
+    long long n, last = -2, reads = 0;
+    struct pollfd in = {0, POLLIN, 0};
+    for (;; reads++) {
+        if (reads % 256 == 0 && poll(&in, 1, 0) > 0) break;
+        int fd = open(argv[1], O_RDONLY);
+        n = -1;
+        if (fd >= 0) {
+            if (argc > 2) flock(fd, LOCK_SH);
+            n = read(fd, now, sizeof now);
+            close(fd);
+        }
+        if (n != last || (n > 0 && memcmp(now, before, (size_t)n) != 0)) {
+            fwrite(&n, sizeof n, 1, stdout);
+            if (n > 0) fwrite(now, 1, (size_t)n, stdout), memcpy(before, now, (size_t)n);
+            last = n;
+        }
+    }
+    fwrite(&reads, sizeof reads, 1, stdout);
+    return 0;
+}
+"""
+
+
 def attack(tool, base, runs):
     """Root's runs in a sticky folder while another user renames files onto the header's name."""
     folder = made(base, "sticky", 0o1777)
-    source = made(base, "attacker.c", 0o644, ATTACKER)
-    subprocess.run(["cc", "-O2", "-o", os.path.join(base, "attacker"), source], check=True)
-    attacker = subprocess.Popen([os.path.join(base, "attacker")], cwd=folder, stdin=subprocess.PIPE,
+    attacker = subprocess.Popen([compiled(base, "attacker", ATTACKER)], cwd=folder, stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, preexec_fn=as_nobody())
     for _ in range(runs):
         run(tool, "h.h", folder).wait()
@@ -115,30 +158,39 @@ def attack(tool, base, runs):
     return written, left
 
 
-def parallel(tool, base, runs):
-    """Overlapping runs on one header, a reader alongside, random signals; torn reads and temporaries left."""
-    folder = made(base, "parallel", 0o755)
+def parallel(tool, base, runs, in_place):
+    """Overlapping runs on one header, a reader alongside, random signals: reads that were not one of the
+    headers the runs wrote (or found none), reads, temporaries left. In place: runs by a runner who may
+    write the header but not its folder, which take turns by flock, as the reader does."""
+    folder = made(base, "in-place" if in_place else "parallel", 0o755)
     header = os.path.join(folder, "h.h")
-    run(tool, "h.h", folder).wait()
-    stop = threading.Event()
-    counts = {"reads": 0, "torn": 0}
+    preexec = as_nobody() if in_place else None
+    if in_place:
+        made(folder, "h.h", 0o666, "old\n")
+    # What each run writes, made beforehand by a run of the same epoch on its own.
+    reference = made(base, "reference-" + os.path.basename(folder), 0o755)
+    written = set()
+    epochs = iter(range(1700000000, 1800000000))
 
-    def reader():
-        while not stop.is_set():
-            try:
-                with open(header, "rb") as f:
-                    data = f.read()
-            except OSError:
-                continue
-            counts["reads"] += 1
-            if not whole(data):
-                counts["torn"] += 1
-    threads = [threading.Thread(target=reader) for _ in range(2)]
-    for t in threads:
-        t.start()
+    def start(count):
+        # The header's path spelt "h.h", "./h.h" or "././h.h", which its comment shows: headers of three
+        # lengths, which a rewrite in place writes in two steps and a cut. The runs start together, once
+        # what each writes is known.
+        batch = [(next(epochs), "./" * random.randrange(3) + "h.h") for _ in range(count)]
+        for epoch, path in batch:
+            run(tool, path, reference, epoch=epoch).wait()
+            with open(os.path.join(reference, "h.h"), "rb") as f:
+                written.add(f.read())
+        return [run(tool, path, folder, preexec, epoch) for epoch, path in batch]
+    start(1)[0].wait()
+    inode = os.stat(header).st_ino
+    reads = os.path.join(base, os.path.basename(folder) + ".reads")
+    with open(reads, "wb") as out:
+        reader = subprocess.Popen([compiled(base, "reader", READER), header] + (["lock"] if in_place else []),
+                                  stdin=subprocess.PIPE, stdout=out)
     done = 0
     while done < runs:
-        procs = [run(tool, "h.h", folder) for _ in range(3)]
+        procs = start(3)
         if random.random() < 0.5:
             time.sleep(random.random() * 0.004)
             victim = random.choice(procs)
@@ -149,13 +201,24 @@ def parallel(tool, base, runs):
         for p in procs:
             p.wait()
         done += len(procs)
-    stop.set()
-    for t in threads:
-        t.join()
+    reader.communicate(b"done")
+    torn = 0
+    with open(reads, "rb") as f:
+        data = f.read()
+    at = 0
+    while at + 8 < len(data):  # the last number is the count of reads
+        n = int.from_bytes(data[at:at + 8], sys.byteorder, signed=True)
+        read = data[at + 8:at + 8 + max(n, 0)] if n >= 0 else None
+        torn += read not in written
+        at += 8 + max(n, 0)
+    if reader.returncode or at + 8 != len(data):
+        sys.exit("soak: the reader failed")
     left = [n for n in os.listdir(folder) if n != "h.h"]
     with open(header, "rb") as f:
-        counts["torn"] += 0 if whole(f.read()) else 1
-    return counts["torn"], counts["reads"], len(left)
+        torn += f.read() not in written
+    if in_place and os.stat(header).st_ino != inode:
+        sys.exit("soak: the runs in place replaced the header: the soak took the wrong path")
+    return torn, int.from_bytes(data[at:at + 8], sys.byteorder), len(left)
 
 
 def state(path):
@@ -196,11 +259,14 @@ def main():
         os.chmod(tool, 0o755)
         started = time.time()
         written, left = attack(tool, base, runs)
-        torn, reads, more = parallel(tool, base, runs)
-        left += more
+        torn, reads, more = parallel(tool, base, runs, False)
+        torn_in_place, reads_in_place, more_in_place = parallel(tool, base, runs, True)
+        torn += torn_in_place
+        reads += reads_in_place
+        left += more + more_in_place
         gained = rights(tool, base, runs // 3)
-        print("runs: %d attacked, %d overlapping (3 at a time, signals at random), %d by a runner not root"
-              % (runs, runs, runs // 3 * 2))
+        print("runs: %d attacked, %d overlapping and %d in place (3 at a time, signals at random), %d by a runner not root"
+              % (runs, runs, runs, runs // 3 * 2))
         print("reads by the validating reader: %d; seconds: %.0f" % (reads, time.time() - started))
         print("writes into another user's file: %d" % written)
         print("torn reads: %d" % torn)
