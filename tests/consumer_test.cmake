@@ -74,15 +74,10 @@ string(REPLACE "|" ";" use_ventrim "${use_ventrim};-DKIND=${KIND};-DREFUSE=${REF
 if(TOOLCHAIN)  # which finds packages only for the target: Ventrim is named
   list(APPEND use_ventrim --toolchain "${TOOLCHAIN}" "-DVentrim_DIR=${prefix}/lib/cmake/Ventrim")
   set(suffix .exe)
-  if(MODE STREQUAL "subdir")
+  if(MODE STREQUAL "subdir")  # the build machine's tool, built by the build program the project names
     set(host_built "${build}/ventrim/host")
-  endif()
-  if(MODE STREQUAL "subdir" AND NOT ARGS MATCHES "HOST")  # built by the build program the project names
-    set(names gmake make)
-    if(GENERATOR MATCHES "Ninja")
-      set(names ninja)
-    endif()
-    find_program(program NAMES ${names} REQUIRED)
+    string(REGEX REPLACE "^Ninja.*" "ninja" names "${GENERATOR}")
+    find_program(program NAMES ${names} gmake make REQUIRED)
     file(CREATE_LINK "${program}" "${WORK_DIR}/build-program" SYMBOLIC)
     list(APPEND use_ventrim "-DCMAKE_MAKE_PROGRAM=${WORK_DIR}/build-program")
   endif()

@@ -1,26 +1,18 @@
 #!/bin/sh
-# The examples the documents mark, run as they stand with the built tool on PATH:
+# The examples the documents mark, run as they stand with the built tool on PATH (the markers: CONTRIBUTING.md);
+# "blocks" checks a document's markers. Stamp sources and main.c: the document's, else the build guide's and ours.
 #   examples_test.sh DOCUMENT KIND TOOL BUILD_DIR
-# A marker stands on the line directly before a code block (``` in Markdown, .nf in the man page):
-#   <!-- example: KIND -->      .\" example: KIND      an example, run by its kind's test;
-#   <!-- example: header, any user -->                 a header whose USER_NAME line may differ;
-#   <!-- exempt: REASON -->     .\" exempt: REASON     a block that is no example, and why.
-# KIND "blocks" checks a document: every block marked, every marker readable; "output" is what its main.c prints.
-# Stamp sources and main.c: the document's, else the build guide's stamp sources and a main.c of ours.
 set -eu
 export LC_ALL=C
 doc=$1 kind=$2 guide=$(cd "$(dirname "$0")/../docs" && pwd)/build-integration.md n=0
 if [ "$kind" = blocks ]; then
-  awk -v md="$(case $doc in *.md) echo 1;; esac)" '
+  awk -v md="$(case $doc in *.md) echo 1;; esac)" -v re='(example: [a-z-]+(, any user)?|exempt: [^ ](.*[^ ])?)' '
     function bad(why) { printf "%s:%d: %s: %s\n", FILENAME, FNR, why, $0; failed = 1 }
-    block { if (md ? /^[ \t]*```[ \t]*$/ : $0 == ".fi") block = 0; next }
-    md ? /^[ \t]*```/ : $0 == ".nf" { if (!marked) bad("a code block neither marked as an example nor exempt")
-      marked = 0; block = 1; next }
+    block { block = !(md ? /^[ \t]*```[ \t]*$/ : $0 == ".fi"); next }
+    md ? /^[ \t]*```/ : $0 == ".nf" { if (!marked) bad("a code block neither marked as an example nor exempt"); marked = 0; block = 1; next }
     marked { bad("not a code block directly after its marker"); marked = 0 }
     tolower($0) ~ /^[ \t]*(<!--|\.\\")[ \t]*(example|exempt)/ {
-      if ($0 ~ (md ? "^<!-- (example: [a-z-]+(, any user)?|exempt: [^ ].*[^ ]) -->$" : "^\\.\\\\\" (example: [a-z-]+(, any user)?|exempt: [^ ].*[^ ])$"))
-        marked = 1
-      else bad("a marker this test cannot read") }
+      if (!(marked = $0 ~ (md ? "^<!-- " re " -->$" : "^\\.\\\\\" " re "$"))) bad("a marker this test cannot read") }
     END { if (block || marked) bad("the document ends inside a code block or after a marker"); exit failed }' "$doc"
   exit
 fi
