@@ -22,7 +22,10 @@ file(COPY "${SOURCE_DIR}/CMakeLists.txt" "${SOURCE_DIR}/cmake" "${SOURCE_DIR}/ge
 file(READ "${WORK_DIR}/src/CMakeLists.txt" top)
 string(REGEX REPLACE "project\\(Ventrim VERSION [0-9.]+" "project(Ventrim VERSION 7.3.5" top "${top}")
 file(WRITE "${WORK_DIR}/src/CMakeLists.txt" "${top}")
-foreach(step "-S;${WORK_DIR}/src;-B;${WORK_DIR}/b;-DBUILD_TESTING=OFF" "--build;${WORK_DIR}/b;--target;ventrim"
+# Installed into the folders GNUInstallDirs names, as the caller sets them.
+set(dirs -DCMAKE_INSTALL_BINDIR=tools -DCMAKE_INSTALL_LIBDIR=lib64 -DCMAKE_INSTALL_MANDIR=manuals -DCMAKE_INSTALL_DOCDIR=notes)
+foreach(step "-S;${WORK_DIR}/src;-B;${WORK_DIR}/b;-DBUILD_TESTING=OFF;${dirs}" "--build;${WORK_DIR}/b;--target;ventrim"
+             "--install;${WORK_DIR}/b;--prefix;${WORK_DIR}/p"
              "-S;${WORK_DIR}/src;-B;${WORK_DIR}/w;-DBUILD_TESTING=OFF;-DCMAKE_TOOLCHAIN_FILE=${MINGW_TOOLCHAIN}")
   if(NOT step MATCHES ";-DCMAKE_TOOLCHAIN_FILE=$")
     execute_process(COMMAND "${CMAKE_COMMAND}" ${step} RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE log)
@@ -41,4 +44,29 @@ if(MINGW_TOOLCHAIN)
   expect("the version record" "${rc}" "FILEVERSION +7,3,5,0\nPRODUCTVERSION +7,3,5,0\n.*\"FileVersion\", +\"7\\.3\".*\"ProductVersion\", +\"7\\.3\"")
   expect("the manifest" "${manifest}" "version=\"7\\.3\\.5\\.0\"")
 endif()
+file(GLOB installed RELATIVE "${WORK_DIR}/p" "${WORK_DIR}/p/*/*" "${WORK_DIR}/p/*/man1/*")
+expect("installed" "${installed}" "^lib64/cmake;manuals/man1;manuals/man1/ventrim\\.1\\.gz;notes/changelog\\.gz;notes/copyright;tools/ventrim$")
+
+# What find_package(Ventrim <request>) makes of 7.3.5 with Ventrim_DIR the build folder, or the
+# installed package (lib64/cmake/Ventrim): found (1) or not (0), with the request.
+set(requests "1:" "1:7" "1:7.3" "1:7.3.5" "0:7.3.6" "0:7.4" "0:6.9" "0:8" "1:7.3.5 EXACT" "1:7.3.5.0 EXACT"
+  "0:7.3 EXACT" "0:7.3.6 EXACT" "1:7.0...7.3.5" "0:7.0...<7.3.5" "1:7.1...<8" "1:7.1...9" "0:7.3.6...9" "0:6.0...8")
+file(WRITE "${WORK_DIR}/m/CMakeLists.txt" [[
+cmake_minimum_required(VERSION 3.20)
+project(matrix NONE)
+foreach(row IN LISTS ROWS)
+  string(SUBSTRING "${row}" 2 -1 request)
+  separate_arguments(words UNIX_COMMAND "${request}")
+  set(Ventrim_DIR "${DIR}")
+  find_package(Ventrim ${words} QUIET)
+  if(NOT row MATCHES "^${Ventrim_FOUND}:" OR (Ventrim_FOUND AND NOT Ventrim_VERSION STREQUAL "7.3.5"))
+    message(SEND_ERROR "${request}: found ${Ventrim_FOUND}, version ${Ventrim_VERSION}")
+  endif()
+endforeach()
+]])
+foreach(dir "${WORK_DIR}/b" "${WORK_DIR}/p/lib64/cmake/Ventrim")
+  execute_process(COMMAND "${CMAKE_COMMAND}" -S "${WORK_DIR}/m" -B "${dir}-m" "-DROWS=${requests}" "-DDIR=${dir}"
+    RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE log)
+  expect("requests judged otherwise by the package in ${dir}" "${failed}${log}" "^0$")
+endforeach()
 file(REMOVE_RECURSE "${WORK_DIR}")
