@@ -171,10 +171,9 @@ function(ventrim_add_link_stamp)
   _ventrim_header_paths("${ARGV2}" header header_dir header_arg)
   _ventrim_claim_header(${fn} ${target} "${header}" "${revision}")
   string(REPLACE ";" " " call "${ARGV}")
-  _ventrim_defer(_ventrim_check_stamp_source_at_end TARGET ${target} SOURCE "${source}"
-    CALL "${fn}(${call})" FILE "${CMAKE_CURRENT_LIST_FILE}")
+  _ventrim_check_stamp_source_later(${target} "${source}" "${fn}(${call})")
 
-  _ventrim_link_stamp_folders(${target} "${header}" dir header header_dir header_arg)
+  _ventrim_link_stamp_folders(${target} dir header header_dir header_arg)
   cmake_path(GET source STEM name)
   set(object "${dir}/$<CONFIG>/${name}${CMAKE_${lang}_OUTPUT_EXTENSION}")
   set(rsp "${dir}/$<CONFIG>/${name}.rsp")

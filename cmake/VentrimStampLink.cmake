@@ -10,13 +10,16 @@ cmake_policy(VERSION 3.20)
 # Each stamp of a target in a folder of its own, made now: a process less in
 # every link. A multi-config generator may link several configurations at
 # once: each writes a header of its own, in a folder named after it beside
-# <header>, which sets <header_var>, <header_dir_var> and <header_arg_var>.
-function(_ventrim_link_stamp_folders target header dir_var header_var header_dir_var header_arg_var)
+# <header>: <header_var>, <header_dir_var> and <header_arg_var> name the
+# caller's header paths, changed to the configuration's.
+function(_ventrim_link_stamp_folders target dir_var header_var header_dir_var header_arg_var)
   get_property(stamps TARGET ${target} PROPERTY _VENTRIM_LINK_STAMPS)
   list(LENGTH stamps n)
-  set_property(TARGET ${target} APPEND PROPERTY _VENTRIM_LINK_STAMPS "${header}")
+  set_property(TARGET ${target} APPEND PROPERTY _VENTRIM_LINK_STAMPS "${${header_var}}")
   set(dir "${CMAKE_CURRENT_BINARY_DIR}/${target}_ventrim/${n}")
-  _ventrim_header_paths("${header}" header header_dir header_arg)
+  set(header "${${header_var}}")
+  set(header_dir "${${header_dir_var}}")
+  set(header_arg "${${header_arg_var}}")
   set(configs "")
   get_property(multi GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
   if(multi)
@@ -82,10 +85,8 @@ endfunction()
 # name of a variable that the directory's scope holds by then.
 function(_ventrim_defer command)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "EVALUATED")
-  set(call "cmake_language(DEFER CALL ${command}")
-  foreach(word IN LISTS arg_UNPARSED_ARGUMENTS)
-    string(APPEND call " [==[${word}]==]")
-  endforeach()
+  list(JOIN arg_UNPARSED_ARGUMENTS "]==] [==[" words)
+  set(call "cmake_language(DEFER CALL ${command} [==[${words}]==]")
   set(pairs "${arg_EVALUATED}")
   while(pairs)
     list(POP_FRONT pairs keyword name)
