@@ -53,7 +53,8 @@ function(_ventrim_target_kind target var)
   set(kind "a ${type}")
   foreach(pair "EXECUTABLE;an executable" "STATIC_LIBRARY;a static library" "SHARED_LIBRARY;a shared library"
                "MODULE_LIBRARY;a module library" "OBJECT_LIBRARY;an object library"
-               "INTERFACE_LIBRARY;an interface library" "UTILITY;a custom target (add_custom_target)")
+               "INTERFACE_LIBRARY;an interface library" "UNKNOWN_LIBRARY;a library of unknown kind"
+               "UTILITY;a custom target (add_custom_target)")
     list(GET pair 0 name)
     if(type STREQUAL name)
       list(GET pair 1 kind)
@@ -133,13 +134,14 @@ function(_ventrim_check_link_build fn target source lang_var family_var)
   endif()
   if(APPLE)
     message(FATAL_ERROR "${fn}(${target}): the architectures, deployment target and SDK of Apple "
-      "platforms are not carried to the stamp's compile.")
+      "platforms are not carried to the stamp's compile. Use ventrim_add_stamp_header there.")
   endif()
   set(lang CXX)
   if(source MATCHES "\\.c$")
     set(lang C)
   elseif(NOT source MATCHES "\\.(cc|cpp|cxx|c\\+\\+|C)$")
-    message(FATAL_ERROR "${fn}(${target}): ${source} is neither C (.c) nor C++ (.cc, .cpp, .cxx, .c++, .C).")
+    message(FATAL_ERROR "${fn}(${target}): ${source} is neither C (.c) nor C++ (.cc, .cpp, .cxx, .c++, .C). "
+      "Name the stamp's source with one of these endings.")
   endif()
   get_property(languages GLOBAL PROPERTY ENABLED_LANGUAGES)
   if(NOT lang IN_LIST languages)
@@ -149,7 +151,8 @@ function(_ventrim_check_link_build fn target source lang_var family_var)
   _ventrim_family(${lang} family)
   if(NOT family)
     message(FATAL_ERROR "${fn}(${target}): compiles ${source} with a compiler that takes GCC's "
-      "options (GCC, Clang) or cl's (MSVC, clang-cl); the ${lang} compiler is ${CMAKE_${lang}_COMPILER_ID}.")
+      "options (GCC, Clang) or cl's (MSVC, clang-cl); the ${lang} compiler is ${CMAKE_${lang}_COMPILER_ID}. "
+      "Use ventrim_add_stamp_header with it.")
   endif()
   set(${lang_var} "${lang}" PARENT_SCOPE)
   set(${family_var} "${family}" PARENT_SCOPE)
