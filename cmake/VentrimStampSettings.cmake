@@ -111,20 +111,26 @@ function(_ventrim_flags_msvc var)
 endfunction()
 
 # Writes, for file(GENERATE), the script that holds the target's settings for
-# the stamp's compile.
-function(_ventrim_link_stamp_settings target type source header lang family dir compiler rsp edit git_files)
-  set(fn "ventrim_add_link_stamp(${target})")
-  foreach(property COMPILE_DEFINITIONS COMPILE_OPTIONS COMPILE_FLAGS INCLUDE_DIRECTORIES)
-    get_source_file_property(value "${source}" ${property})
-    if(value)
-      message(FATAL_ERROR "${fn}: ${source} has its own ${property}, "
-        "which its compile at link time does not carry. Set them on the target.")
-    endif()
-  endforeach()
-  get_source_file_property(generated "${source}" GENERATED)
-  if(NOT generated AND NOT EXISTS "${source}")
-    message(FATAL_ERROR "${fn}: the stamp's source ${source} does not exist.")
-  endif()
+# the stamp's compile. Called at the end of the directory, with what the call
+# knew and what the directory's scope held there (its policies CMP0063 and
+# CMP0128, the flags add_definitions() gave).
+function(_ventrim_link_stamp_settings)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "TARGET;TYPE;SOURCE;HEADER;LANG;FAMILY;DIR;COMPILER;RSP;EDIT;CMP0063;CMP0128;DEFINITIONS"
+    "GIT_FILES")
+  set(target "${arg_TARGET}")
+  set(type "${arg_TYPE}")
+  set(source "${arg_SOURCE}")
+  set(header "${arg_HEADER}")
+  set(lang "${arg_LANG}")
+  set(family "${arg_FAMILY}")
+  set(dir "${arg_DIR}")
+  set(compiler "${arg_COMPILER}")
+  set(rsp "${arg_RSP}")
+  set(edit "${arg_EDIT}")
+  set(git_files "${arg_GIT_FILES}")
+  set(_ventrim_CMP0063 "${arg_CMP0063}")
+  set(_ventrim_CMP0128 "${arg_CMP0128}")
+  set(_ventrim_definitions "${arg_DEFINITIONS}")
   # Appended here, after whatever the project set: a LINK_DEPENDS set after
   # the call would replace it.
   if(NOT edit)
