@@ -33,12 +33,15 @@ def sentences(units):
     """Yield (line, sentence) from units of (line, text); text may hold
     newlines, each counting one line on."""
     for line, text in units:
+        # A full stop inside code (`cmake -S .`) or an ellipsis ends nothing:
+        # they are masked, the text's length and words kept.
+        masked = re.sub(r"`[^`]*`", lambda m: re.sub(r"[.!?]", "_", m.group()), text)
+        masked = masked.replace("...", "___")
         start = 0
-        for match in END.finditer(text):
-            before = text[start:match.end()]
-            if before.lower().endswith(ABBREVIATIONS):
+        for match in END.finditer(masked):
+            if masked[start:match.end()].lower().endswith(ABBREVIATIONS):
                 continue
-            yield line + text.count("\n", 0, start), before
+            yield line + text.count("\n", 0, start), text[start:match.end()]
             start = match.end()
         if text[start:].strip():
             yield line + text.count("\n", 0, start), text[start:]
