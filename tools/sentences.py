@@ -162,7 +162,7 @@ def check_contents(path, lines, headings):
 # and those that carry no prose.
 MAN_TEXT = {"B", "I", "BR", "RB", "BI", "IB", "IR", "RI", "SM", "SB"}
 MAN_BREAK = {"PP", "LP", "P", "TP", "IP", "RS", "RE", "br", "sp", "in", "ti"}
-MAN_SKIP = {"TH", "SH", "SS", "ad", "na", "hy", "nh", "ne", "\\\""}
+MAN_SKIP = {"TH", "SH", "SS", "ad", "na", "hy", "nh", "ne"}
 
 
 def man_text(text):
@@ -172,50 +172,28 @@ def man_text(text):
     return text.replace("\\-", "-").replace("\\e", "\\")
 
 
-def man_args(rest):
-    args = re.findall(r'"([^"]*)"|(\S+)', rest)
-    return [a or b for a, b in args]
-
-
 def man_units(path, lines):
     units = Units()
-    add, flush = units.add, units.flush
-    nofill = None
-    tag_next = False
-
+    nofill, tag = None, False
     for number, line in enumerate(lines, 1):
         macro = re.match(r"^[.'](\S*)\s*(.*)$", line)
         name = macro.group(1) if macro else None
         if nofill is not None:
-            if name == "fi":
-                nofill = None
-            continue
-        if macro and (name.startswith('\\"') or name == ""):
-            continue
-        if macro and name == "nf":
-            flush()
-            nofill = number
-            continue
-        if macro and name in MAN_SKIP:
-            flush()
-            continue
-        if macro and name in MAN_BREAK:
-            flush()
-            tag_next = name == "TP"
-            continue
-        if macro and name in MAN_TEXT:
-            args = man_args(macro.group(2))
-            joined = "".join(args) if len(name) == 2 and name not in ("SM", "SB") else " ".join(args)
-            add(number, man_text(joined))
-        elif macro:
+            nofill = None if name == "fi" else nofill
+        elif not macro or name in MAN_TEXT:
+            if macro:  # .BR and the like alternate fonts without a space between
+                args = [a or b for a, b in re.findall(r'"([^"]*)"|(\S+)', macro.group(2))]
+                line = ("" if len(name) == 2 and name not in ("SM", "SB") else " ").join(args)
+            units.add(number, man_text(line))
+            if tag:  # a .TP tag is a unit of its own
+                units.flush()
+        elif name in MAN_SKIP or name in MAN_BREAK or name == "nf":
+            units.flush()
+            nofill = number if name == "nf" else None
+        elif name and not name.startswith('\\"'):
             raise Unreadable(f"{path}:{number}: the man macro .{name} is not one this check reads")
-        else:
-            add(number, man_text(line))
-        if tag_next:
-            # A .TP tag is a unit of its own.
-            flush()
-            tag_next = False
-    flush()
+        tag = name == "TP"
+    units.flush()
     if nofill is not None:
         raise Unreadable(f"{path}:{nofill}: .nf is never ended by .fi")
     return units.done
