@@ -207,6 +207,7 @@ function(ventrim_add_link_stamp)
             "-DVENTRIM_RSP=${rsp}" -P "${script}"
     DEPENDS "${dir}/$<CONFIG>/settings-${lang}.cmake" "${script}"
             "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VentrimStampSettings.cmake"
+            "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VentrimStampIncludes.cmake"
     VERBATIM)
   target_sources(${target} PRIVATE "${rsp}")
 
@@ -215,8 +216,12 @@ function(ventrim_add_link_stamp)
   cmake_language(CALL _ventrim_compile_args_${family} "${source}" "${object}" compile_args)
   add_custom_command(TARGET ${target} PRE_LINK
     COMMAND Ventrim::ventrim ${revision} "${header_arg}"
-    COMMAND "${launcher}" "${CMAKE_${lang}_COMPILER}" ${arg1} "@${rsp}" ${compile_args}
     WORKING_DIRECTORY "${CMAKE_BINARY_DIR}"
+    VERBATIM)
+  _ventrim_compile_dir(compile_dir)
+  add_custom_command(TARGET ${target} PRE_LINK
+    COMMAND "${launcher}" "${CMAKE_${lang}_COMPILER}" ${arg1} "@${rsp}" ${compile_args}
+    WORKING_DIRECTORY "${compile_dir}"
     COMMAND_EXPAND_LISTS
     VERBATIM)
 
@@ -259,6 +264,7 @@ function(ventrim_add_link_stamp)
   cmake_language(DEFER CALL cmake_language EVAL CODE [[
     cmake_policy(GET CMP0063 _ventrim_CMP0063)
     cmake_policy(GET CMP0128 _ventrim_CMP0128)
+    cmake_policy(GET CMP0043 _ventrim_CMP0043)
     set(_ventrim_warn "${CMAKE_WARN_DEPRECATED}")
     set(CMAKE_WARN_DEPRECATED OFF)
     cmake_policy(PUSH)

@@ -49,6 +49,7 @@ function(_ventrim_compile_args_gnu source object var)
   set(${var} -c "${source}" -o "${object}" PARENT_SCOPE)
 endfunction()
 set(_ventrim_force_gnu -include)
+set(_ventrim_pch_gnu -Winvalid-pch)
 
 set(_ventrim_force_msvc -FI)
 
@@ -110,6 +111,18 @@ function(_ventrim_flags_msvc var)
   set(${var} ${flags} ${runtime} ${debug} PARENT_SCOPE)
 endfunction()
 
+# Where CMake compiles the target's sources: the Makefile generators in the
+# target's own binary folder, the others at the top of the build tree. There
+# a relative argument (-imacros gen/options.h) names the same file, and debug
+# information records the same compile folder.
+function(_ventrim_compile_dir var)
+  set(dir "${CMAKE_BINARY_DIR}")
+  if(CMAKE_GENERATOR MATCHES "Makefiles|^Watcom WMake$")
+    set(dir "${CMAKE_CURRENT_BINARY_DIR}")
+  endif()
+  set(${var} "${dir}" PARENT_SCOPE)
+endfunction()
+
 # Writes, for file(GENERATE), the script that holds the target's settings for
 # the stamp's compile.
 function(_ventrim_link_stamp_settings target type source header lang family dir compiler rsp edit git_files)
@@ -161,6 +174,10 @@ function(_ventrim_link_stamp_settings target type source header lang family dir 
     endif()
   endforeach()
   string(APPEND content "set(fixed [==[${fixed}]==])\n")
+  # What decides, as CMake generates the build, which include folders the
+  # compiler searches anyway and how ~ is spelled.
+  string(REPLACE ":" ";" cpath "$ENV{CPATH}")
+  string(APPEND content "set(sysroot [==[${sysroot}]==])\nset(home [==[$ENV{HOME}]==])\nset(cpath [==[${cpath}]==])\n")
   foreach(var PIC PIE VISIBILITY VISIBILITY_INLINES_HIDDEN WARNING_AS_ERROR)
     string(APPEND content "set(option_${var} [==[${CMAKE_${lang}_COMPILE_OPTIONS_${var}}]==])\n")
   endforeach()
@@ -209,7 +226,20 @@ function(_ventrim_link_stamp_settings target type source header lang family dir 
   if(CMAKE_INCLUDE_CURRENT_DIR)
     set(current "${CMAKE_CURRENT_BINARY_DIR};${CMAKE_CURRENT_SOURCE_DIR}")
   endif()
-  string(APPEND content "set(definitions [==[${define_symbol};$<TARGET_PROPERTY:${t},COMPILE_DEFINITIONS>]==])\n"
+  # Under policy CMP0043 OLD, the target's COMPILE_DEFINITIONS_<CONFIG>, to
+  # which CMake adds the directory's.
+  set(config_definitions "")
+  if(NOT _ventrim_CMP0043 STREQUAL "NEW")
+    set(config_definitions ";$<TARGET_GENEX_EVAL:${t},$<TARGET_PROPERTY:${t},COMPILE_DEFINITIONS_$<UPPER_CASE:$<CONFIG>>>>")
+  endif()
+  # The precompiled headers, those of the target named to reuse them from.
+  get_target_property(pch_target ${t} PRECOMPILE_HEADERS_REUSE_FROM)
+  if(NOT pch_target)
+    set(pch_target ${t})
+  endif()
+  string(APPEND content "set(pch [==[$<$<NOT:$<BOOL:$<TARGET_PROPERTY:${t},DISABLE_PRECOMPILE_HEADERS>>>:"
+    "$<TARGET_PROPERTY:${pch_target},PRECOMPILE_HEADERS>>]==])\nset(pch_prologue [==[${CMAKE_PCH_PROLOGUE}]==])\n")
+  string(APPEND content "set(definitions [==[${define_symbol};$<TARGET_PROPERTY:${t},COMPILE_DEFINITIONS>${config_definitions}]==])\n"
     "set(intdir [==[${intdir}]==])\nset(exporting ${exporting})\n"
     "set(includes [==[${current};$<TARGET_PROPERTY:${t},INCLUDE_DIRECTORIES>]==])\n"
     "set(before [==[${before}]==])\n"
