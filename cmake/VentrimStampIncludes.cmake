@@ -28,6 +28,14 @@ function(_ventrim_unix_slashes var)
   set(${var} "${path}" PARENT_SCOPE)
 endfunction()
 
+# A folder that exists by its real path, another as it is.
+function(_ventrim_real_path var)
+  if(EXISTS "${${var}}")
+    file(REAL_PATH "${${var}}" real)
+    set(${var} "${real}" PARENT_SCOPE)
+  endif()
+endfunction()
+
 # Whether <folder> is <top> or lies below it, compared as text, as CMake
 # compares them (a/../b lies below a).
 function(_ventrim_below folder top var)
@@ -41,9 +49,9 @@ function(_ventrim_below folder top var)
 endfunction()
 
 # The include arguments: the target's folders each once, without those the
-# compiler searches anyway (under the sysroot; a folder that exists is
-# compared by its real path, so //usr/include and /usr/local/include/../include
-# go too; one that CPATH names stays), the project's first where asked, then the
+# compiler searches anyway (compared by real path where the folder exists,
+# so //usr/include and /usr/local/include/../include go too; one that CPATH
+# names stays), the project's first where asked, then the
 # language's standard folders.
 function(_ventrim_include_args var)
   set(folders "")
@@ -53,12 +61,10 @@ function(_ventrim_include_args var)
   endforeach()
   list(REMOVE_ITEM folders "")
   list(REMOVE_DUPLICATES folders)
-  set(root "${sysroot}")
-  _ventrim_unix_slashes(root)
   set(skip "")
   foreach(folder IN LISTS implicit)
-    set(folder "${root}${folder}")
     _ventrim_unix_slashes(folder)
+    _ventrim_real_path(folder)
     list(APPEND skip "${folder}")
   endforeach()
   set(keep "")
@@ -73,10 +79,8 @@ function(_ventrim_include_args var)
   set(others "")
   foreach(folder IN LISTS folders)
     set(real "${folder}")
-    if(EXISTS "${folder}")
-      file(REAL_PATH "${folder}" real)
-    endif()
-    if((real IN_LIST skip OR folder IN_LIST skip) AND NOT folder IN_LIST keep)
+    _ventrim_real_path(real)
+    if(real IN_LIST skip AND NOT folder IN_LIST keep)
       continue()
     endif()
     set(inside OFF)

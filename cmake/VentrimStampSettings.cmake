@@ -176,8 +176,8 @@ function(_ventrim_link_stamp_settings target type source header lang family dir 
   string(APPEND content "set(fixed [==[${fixed}]==])\n")
   # What decides, as CMake generates the build, which include folders the
   # compiler searches anyway and how ~ is spelled.
-  string(REPLACE ":" ";" cpath "$ENV{CPATH}")
-  string(APPEND content "set(sysroot [==[${sysroot}]==])\nset(home [==[$ENV{HOME}]==])\nset(cpath [==[${cpath}]==])\n")
+  cmake_path(CONVERT "$ENV{CPATH}" TO_CMAKE_PATH_LIST cpath)
+  string(APPEND content "set(home [==[$ENV{HOME}]==])\nset(cpath [==[${cpath}]==])\n")
   foreach(var PIC PIE VISIBILITY VISIBILITY_INLINES_HIDDEN WARNING_AS_ERROR)
     string(APPEND content "set(option_${var} [==[${CMAKE_${lang}_COMPILE_OPTIONS_${var}}]==])\n")
   endforeach()
