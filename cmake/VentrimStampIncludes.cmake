@@ -49,10 +49,10 @@ function(_ventrim_below folder top var)
 endfunction()
 
 # The include arguments: the target's folders each once, without those the
-# compiler searches anyway (compared by real path where the folder exists,
-# so //usr/include and /usr/local/include/../include go too; one that CPATH
-# names stays), the project's first where asked, then the
-# language's standard folders.
+# compiler searches anyway or that come last as standard ones (compared by
+# real path where the folder exists, so //usr/include and
+# /usr/local/include/../include go too; one that CPATH names stays), the
+# project's first where asked, then the language's standard folders.
 function(_ventrim_include_args var)
   set(folders "")
   foreach(folder IN LISTS includes)
@@ -62,11 +62,20 @@ function(_ventrim_include_args var)
   list(REMOVE_ITEM folders "")
   list(REMOVE_DUPLICATES folders)
   set(skip "")
+  set(listed ${standard_includes})
   foreach(folder IN LISTS implicit)
     _ventrim_unix_slashes(folder)
+    list(APPEND listed "${folder}")
+  endforeach()
+  foreach(folder IN LISTS listed)
     _ventrim_real_path(folder)
     list(APPEND skip "${folder}")
   endforeach()
+  # /usr/include stays out where a sysroot's stands in for it.
+  set(usr_include "")
+  if(lang MATCHES "^(C|CXX)$" AND NOT "/usr/include" IN_LIST listed AND listed MATCHES "/usr/include(;|$)")
+    set(usr_include /usr/include)
+  endif()
   set(keep "")
   foreach(folder IN LISTS cpath)
     if(IS_ABSOLUTE "${folder}")
@@ -80,7 +89,7 @@ function(_ventrim_include_args var)
   foreach(folder IN LISTS folders)
     set(real "${folder}")
     _ventrim_real_path(real)
-    if(real IN_LIST skip AND NOT folder IN_LIST keep)
+    if((real IN_LIST skip OR folder STREQUAL usr_include) AND NOT folder IN_LIST keep)
       continue()
     endif()
     set(inside OFF)
