@@ -177,7 +177,10 @@ function(_ventrim_link_stamp_settings target type source header lang family dir 
   # What decides, as CMake generates the build, which include folders the
   # compiler searches anyway and how ~ is spelled.
   cmake_path(CONVERT "$ENV{CPATH}" TO_CMAKE_PATH_LIST cpath)
-  string(APPEND content "set(home [==[$ENV{HOME}]==])\nset(cpath [==[${cpath}]==])\n")
+  string(APPEND content "set(cpath [==[${cpath}]==])\n")
+  if(DEFINED ENV{HOME})
+    string(APPEND content "set(home [==[$ENV{HOME}]==])\n")
+  endif()
   foreach(var PIC PIE VISIBILITY VISIBILITY_INLINES_HIDDEN WARNING_AS_ERROR)
     string(APPEND content "set(option_${var} [==[${CMAKE_${lang}_COMPILE_OPTIONS_${var}}]==])\n")
   endforeach()

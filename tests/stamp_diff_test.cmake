@@ -33,7 +33,7 @@ target_compile_definitions(@_dep INTERFACE LEVEL=10 "$<$<COMPILE_LANGUAGE:C>:ONL
 target_compile_features(@_dep INTERFACE c_std_99 cxx_std_11)
 target_link_libraries(@ PRIVATE @_dep)]])
 set(includes "" [[target_include_directories(@ PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/with space" /usr/include)]]
-  "target_include_directories(@ PRIVATE inc/ /usr/include/ //usr/include /usr/local/include/../include //opt/x ///opt/u /opt//t)"
+  "target_include_directories(@ PRIVATE inc/ /usr/include/ //usr/include /usr/local/include/../include //opt/x ///opt/u /opt//t ~/q /usr/local/include)"
   "target_include_directories(@ SYSTEM PRIVATE /opt/sys)\ninclude_directories(BEFORE /opt/dir)"
   [[add_library(@_imp INTERFACE IMPORTED)
 set_target_properties(@_imp PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${CMAKE_CURRENT_SOURCE_DIR}/sys)
@@ -145,7 +145,7 @@ foreach(key IN LISTS keys)
   file(WRITE "${WORK_DIR}/${key}/src/CMakeLists.txt" "cmake_minimum_required(VERSION 3.20)\nproject(Diff C CXX)\n"
     "add_executable(Ventrim::ventrim IMPORTED GLOBAL)\nset_target_properties(Ventrim::ventrim PROPERTIES IMPORTED_LOCATION /bin/true)\n"
     "include(${VENTRIM_SOURCE_DIR}/cmake/VentrimStamp.cmake)\nset(launcher ${launcher})\n${subdirs}")
-  execute_process(COMMAND "${CMAKE_COMMAND}" -S "${WORK_DIR}/${key}/src" -B "${WORK_DIR}/${key}/build" -G "${generator}" -Wno-dev
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E env CPATH=/usr/local/include "${CMAKE_COMMAND}" -S "${WORK_DIR}/${key}/src" -B "${WORK_DIR}/${key}/build" -G "${generator}" -Wno-dev
     -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DCMAKE_BUILD_TYPE=${type} -DCMAKE_CONFIGURATION_TYPES=Debug\;Release
     ${with_${compiler}} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT rc EQUAL 0)
