@@ -51,7 +51,7 @@ endfunction()
 # The include arguments: the target's folders each once, without those the
 # compiler searches anyway or that come last as standard ones (compared by
 # real path where the folder exists, so //usr/include and
-# /usr/local/include/../include go too; one that CPATH names stays), the
+# /usr/local/include/../include go too; one that CPATH names, by its real path, stays), the
 # project's first where asked, then the language's standard folders.
 function(_ventrim_include_args var)
   set(folders "")
@@ -89,7 +89,7 @@ function(_ventrim_include_args var)
   foreach(folder IN LISTS folders)
     set(real "${folder}")
     _ventrim_real_path(real)
-    if((real IN_LIST skip OR folder STREQUAL usr_include) AND NOT folder IN_LIST keep)
+    if((real IN_LIST skip OR folder STREQUAL usr_include) AND NOT real IN_LIST keep)
       continue()
     endif()
     set(inside OFF)
@@ -106,10 +106,14 @@ function(_ventrim_include_args var)
     endif()
   endforeach()
   set(args ${project} ${others})
-  separate_arguments(system_flag ${split} "${system_flag}")
+  # The system flag and the folder as CMake joins them: two arguments where
+  # the flag ends in a blank (-isystem ), one where not (-imsvc).
+  separate_arguments(flag ${split} "${system_flag}")
   foreach(folder IN LISTS standard_includes)
-    if(system_flag)
-      list(APPEND args ${system_flag} "${folder}")
+    if(system_flag MATCHES "[ \t]$")
+      list(APPEND args ${flag} "${folder}")
+    elseif(system_flag)
+      list(APPEND args "${flag}${folder}")
     else()
       list(APPEND args "-I${folder}")
     endif()

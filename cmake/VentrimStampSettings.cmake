@@ -189,7 +189,7 @@ function(_ventrim_link_stamp_settings target type source header lang family dir 
   endif()
   string(APPEND content "set(standard_default [==[${CMAKE_${lang}_STANDARD_DEFAULT}]==])\n"
     "set(extensions_default [==[${CMAKE_${lang}_EXTENSIONS_DEFAULT}]==])\n")
-  foreach(std IN ITEMS 90 98 99 11 14 17 20 23 26)
+  foreach(std IN ITEMS 90 98 99 11 14 17 20 23 26)  # as _ventrim_standard_option orders them
     if(DEFINED CMAKE_${lang}${std}_STANDARD_COMPILE_OPTION)
       string(APPEND content "list(APPEND standards ${std})\n"
         "set(std_${std} [==[${CMAKE_${lang}${std}_STANDARD_COMPILE_OPTION}]==])\n"
@@ -268,6 +268,19 @@ endfunction()
 # for too). Levels are compared by their place in the list (98 before 11).
 function(_ventrim_standard_option var)
   list(FIND standards "${standard}" wanted)
+  # A level newer than any the compiler has an option for (C23 for clang-cl)
+  # gets none: CMake looks for one at that level or above only.
+  set(levels 90 98 99 11 14 17 20 23 26)
+  set(newest "")
+  if(standards)
+    list(GET standards -1 newest)
+  endif()
+  list(FIND levels "${newest}" newest)
+  list(FIND levels "${standard}" at)
+  if(wanted LESS 0 AND at GREATER newest)
+    set(${var} "" PARENT_SCOPE)
+    return()
+  endif()
   list(FIND standards "${standard_default}" default)
   set(needed -1)
   string(TOLOWER "${lang}_std_" prefix)

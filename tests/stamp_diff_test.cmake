@@ -218,7 +218,8 @@ foreach(i RANGE 1 ${COUNT})
       endif()
     endif()
     # Apart: -I and -include of the header; the precompiled headers' form (the stamp's header, of the same text as
-    # CMake's); the object, dependency and debug information files, the source.
+    # CMake's); the object, dependency and debug information files, the source; the configuration a unity batch is
+    # told of, which the stamp, outside any batch, is not.
     string(REPLACE "${header}" "" stamp "${stamp}")
     if(EXISTS "${dir}/stamp-pch.h")
       string(REGEX MATCH "(/FI|-include;|-Xclang;)([^;]*/cmake_pch\\.h(xx)?)(;|$)" pch "${cmake}")
@@ -233,7 +234,7 @@ foreach(i RANGE 1 ${COUNT})
       string(REGEX REPLACE "(-Xclang;-include-pch;-Xclang;[^;]*;-Xclang;-include;-Xclang;|-include;|[/-]FI;?)[^;]*(cmake_|stamp-)pch.h(xx)?"
         "-include;pch" ${var} "${${var}}")
       string(REGEX REPLACE ";(-o|-MT|-MF);[^;]*" "" ${var} "${${var}}")
-      list(FILTER ${var} EXCLUDE REGEX "^([/-](c|MD|FS|nologo|Yu.*|Fp.*|Fo.*|Fd.*|T[cpCP].*)|--|.*/(stamp|probe)\\.${x}|.*/unity_[0-9]+_${ux}\\.${ux})$")
+      list(FILTER ${var} EXCLUDE REGEX "^([/-](c|MD|FS|nologo|Yu.*|Fp.*|Fo.*|Fd.*|T[cpCP].*|DCMAKE_UNITY_CONFIG_.*)|--|.*/(stamp|probe)\\.${x}|.*/unity_[0-9]+_${ux}\\.${ux})$")
     endforeach()
     math(EXPR compared "${compared} + 1")
     if(NOT rc EQUAL 0 OR NOT header OR NOT stamp STREQUAL cmake)
