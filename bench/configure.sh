@@ -12,8 +12,7 @@ needs cmake ninja cc python3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-release_build "$work/ventrim"
-cmake --install "$work/ventrim" --prefix "$work/prefix" >/dev/null
+install_release "$work"
 src=$work/src
 mkdir -p "$src"
 echo 'int main(void) { return 0; }' > "$src/main.c"
