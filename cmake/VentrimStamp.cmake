@@ -18,7 +18,8 @@
 # code, the visibility preset, and the definitions, include folders and options
 # of the target and of what it links, generator expressions evaluated for that
 # language; its precompiled headers, forced in as headers; in the folder where
-# the generator compiles the target's sources. What cannot be carried stops the configuration with a message.
+# the generator compiles the target's sources. What cannot be carried stops
+# the configuration with a message.
 #
 # ventrim_add_stamp_header(<target> <header> [REVISION])
 #
