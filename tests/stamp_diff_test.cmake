@@ -58,11 +58,11 @@ set(caller "" "foreach(v exporting define_symbol intdir current before fixed old
 set(call "ventrim_add_link_stamp(@ stamp.@x h/build_stamp.h)")
 set(late "" [[string(APPEND CMAKE_@L_FLAGS " -DLATE")]] [[set(CMAKE_@L_FLAGS_DEBUG "-g3 '-DQ=a b'")]] [[@P LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/pre.h)]])
 
-# What the ctest draw must contain at least once: <name>=<regex over "<generator> <compiler> <type>\n<project>">.
+# What the ctest draw must contain at least once: <name>=<regex over "<generator> <compiler> <type> <lang>\n<project>">.
 set(features "precompiled headers=PRIVATE pre.h <" "reused precompiled headers=REUSE_FROM" "unity build=UNITY_BUILD ON\\)"
   "Unix Makefiles' compile folder=^Unix Makefiles" "caller's variables named like locals=LEAK" "include spellings=//usr/include"
   "an outside folder before a project folder=PROJECT_BEFORE ON.\ninclude_directories./opt/out" "SYSTEM folders=SYSTEM|_imp"
-  "emptied PIC of a library=(SHARED|MODULE) .*POSITION_INDEPENDENT_CODE \"\"" "CMP0043 OLD=(Multi-Config[^\n]*|Debug|Release)\n.*VERSION 2.8.12")
+  "emptied PIC of a library=(SHARED|MODULE) .*POSITION_INDEPENDENT_CODE \"\"" "CMP0043 OLD=(Multi-Config[^\n]*|Debug|Release) [CX]+\n.*VERSION 2.8.12")
 
 # The projects, in one configure for each generator, compiler and build type drawn. Clang also for another
 # target and a sysroot of its own, which holds a header the stamp includes; clang-cl configured only.
@@ -83,7 +83,8 @@ if(clang)
 endif()
 if(clang_cl)
   list(APPEND compilers cl)
-  list(APPEND features "a cl-style compiler= cl ")
+  list(APPEND features "a cl-style compiler= cl " "clang-cl's system flag= cl [^\n]* C\n.*CMAKE_C_STANDARD_INCLUDE_DIRECTORIES"
+    "a C standard newer than clang-cl's= cl [^\n]* C\n.*C_STANDARD 23")
 endif()
 # The project as written for target <name> in folder c<name>, and a twin without SYSTEM folders.
 function(write_case name text)
@@ -126,7 +127,7 @@ foreach(i RANGE 1 ${COUNT})
   endif()
   foreach(feature IN LISTS features)
     string(REGEX REPLACE "^[^=]*=" "" pattern "${feature}")
-    if("${generator} ${compiler} ${type}\n${text}" MATCHES "${pattern}")
+    if("${generator} ${compiler} ${type} ${lang}\n${text}" MATCHES "${pattern}")
       list(REMOVE_ITEM features "${feature}")
     endif()
   endforeach()
