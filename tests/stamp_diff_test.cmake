@@ -84,7 +84,7 @@ endif()
 if(clang_cl)
   list(APPEND compilers cl)
   list(APPEND features "a cl-style compiler= cl " "clang-cl's system flag= cl [^\n]* C\n.*CMAKE_C_STANDARD_INCLUDE_DIRECTORIES"
-    "a C standard newer than clang-cl's= cl [^\n]* C\n.*C_STANDARD 23")
+    "a C standard newer than clang-cl's= cl [^\n]* C\n.*C_EXTENSIONS OFF.*C_STANDARD 23")
 endif()
 # The project as written for target <name> in folder c<name>, and a twin without SYSTEM folders.
 function(write_case name text)
