@@ -210,6 +210,7 @@ function(ventrim_add_link_stamp)
     DEPENDS "${dir}/$<CONFIG>/settings-${lang}.cmake" "${script}"
             "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VentrimStampSettings.cmake"
             "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VentrimStampIncludes.cmake"
+            "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VentrimStampFamilies.cmake"
     VERBATIM)
   target_sources(${target} PRIVATE "${rsp}")
 
