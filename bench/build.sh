@@ -14,8 +14,7 @@ needs cmake ninja make cc c++ python3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-release_build "$work/ventrim"
-cmake --install "$work/ventrim" --prefix "$work/prefix" >/dev/null
+install_release "$work"
 
 # The project: f0.c .. f199.c, each a few functions; main.c calls them all and
 # prints the stamp, from the header or from the link stamp's source.

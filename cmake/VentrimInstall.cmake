@@ -9,7 +9,8 @@ if("$CACHE{CMAKE_INSTALL_DOCDIR}" STREQUAL "")
 endif()
 set(VENTRIM_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/Ventrim" CACHE PATH
   "Where the Ventrim CMake package is installed, relative to the prefix")
-set(package_files VentrimConfig VentrimStamp VentrimStampSettings VentrimStampRsp VentrimStampChecks VentrimStampLink)
+set(package_files VentrimConfig VentrimStamp VentrimStampSettings VentrimStampRsp VentrimStampChecks VentrimStampLink
+  VentrimStampIncludes VentrimStampFamilies)
 install(TARGETS ventrim EXPORT VentrimTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(WIN32)
   # The release zip: the guides beside the README, whose links lead to them.

@@ -29,7 +29,9 @@ need it seen in the calling directory.
     reads; relative to the current source folder. It is compiled as CMake
     compiles the target's own sources of its language (flags, definitions,
     include folders, options, standard, position-independent code,
-    visibility, generator expressions evaluated for that language).
+    visibility, generator expressions evaluated for that language), in the
+    folder where the generator compiles them; the target's precompiled
+    headers are forced in as headers.
 
   ``<header>``
     Relative to the current binary folder, or absolute. A multi-config
@@ -185,8 +187,12 @@ function(ventrim_add_link_stamp)
   cmake_language(CALL _ventrim_compile_args_${family} "${source}" "${object}" compile_args)
   add_custom_command(TARGET ${target} PRE_LINK
     COMMAND Ventrim::ventrim ${revision} "${header_arg}"
-    COMMAND "${launcher}" "${CMAKE_${lang}_COMPILER}" ${arg1} "@${rsp}" ${compile_args}
     WORKING_DIRECTORY "${CMAKE_BINARY_DIR}"
+    VERBATIM)
+  _ventrim_compile_dir(compile_dir)
+  add_custom_command(TARGET ${target} PRE_LINK
+    COMMAND "${launcher}" "${CMAKE_${lang}_COMPILER}" ${arg1} "@${rsp}" ${compile_args}
+    WORKING_DIRECTORY "${compile_dir}"
     COMMAND_EXPAND_LISTS
     VERBATIM)
 
@@ -211,7 +217,7 @@ function(ventrim_add_link_stamp)
   _ventrim_defer(_ventrim_link_stamp_settings TARGET ${target} TYPE ${type} SOURCE "${source}" HEADER "${header}"
     LANG ${lang} FAMILY ${family} DIR "${dir}" COMPILER "${launcher} ${CMAKE_${lang}_COMPILER} ${arg1}"
     RSP "${rsp}" EDIT "${edit}" GIT_FILES ${git_files}
-    EVALUATED CMP0063 _ventrim_CMP0063 CMP0128 _ventrim_CMP0128 DEFINITIONS _ventrim_definitions)
+    EVALUATED CMP0043 _ventrim_CMP0043 CMP0063 _ventrim_CMP0063 CMP0128 _ventrim_CMP0128 DEFINITIONS _ventrim_definitions)
 endfunction()
 
 cmake_policy(POP)

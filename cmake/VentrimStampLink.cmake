@@ -52,6 +52,8 @@ function(_ventrim_rsp_command target lang dir rsp)
             "-DVENTRIM_RSP=${rsp}" -P "${script}"
     DEPENDS "${dir}/$<CONFIG>/settings-${lang}.cmake" "${script}"
             "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VentrimStampSettings.cmake"
+            "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VentrimStampIncludes.cmake"
+            "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/VentrimStampFamilies.cmake"
     VERBATIM)
   target_sources(${target} PRIVATE "${rsp}")
 endfunction()
@@ -103,6 +105,7 @@ function(_ventrim_defer_directory_settings)
   cmake_language(DEFER CALL cmake_language EVAL CODE [[
     cmake_policy(GET CMP0063 _ventrim_CMP0063)
     cmake_policy(GET CMP0128 _ventrim_CMP0128)
+    cmake_policy(GET CMP0043 _ventrim_CMP0043)
     set(_ventrim_warn "${CMAKE_WARN_DEPRECATED}")
     set(CMAKE_WARN_DEPRECATED OFF)
     cmake_policy(PUSH)

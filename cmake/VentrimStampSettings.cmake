@@ -1,121 +1,32 @@
 # How Ventrim's link stamp compiles its source as CMake compiles the
-# target's: the compiler families, and the capture of the target's settings
-# at the end of its directory. Included by VentrimStamp.cmake, and by
-# VentrimStampRsp.cmake at build time.
+# target's: the capture of the target's settings at the end of its
+# directory, with the compiler families of VentrimStampFamilies.cmake.
+# Included by VentrimStamp.cmake, and by VentrimStampRsp.cmake at build time.
 
 include_guard(GLOBAL)
 cmake_policy(PUSH)
 cmake_policy(VERSION 3.20)
 
-# --- Compiler families ---------------------------------------------------
-# Everything that depends on how a compiler spells its command line is here,
-# one set of pieces a family: which compilers belong to it, how flags and
-# SHELL: groups are split into arguments, how one argument is written into a
-# response file (with what follows it), and the arguments that follow the
-# response file (the source and where the object goes); where it needs them,
-# settings of its own (_ventrim_settings_<family>) and how they join the flags
-# (_ventrim_flags_<family>). Another family adds its own pieces and a branch
-# in _ventrim_family. The rest is common: definitions as -D and folders as -I
-# (which cl takes too), the other options from CMake's own variables for the
-# compiler (CMAKE_<LANG>_COMPILE_OPTIONS_PIC and the like).
+include("${CMAKE_CURRENT_LIST_DIR}/VentrimStampFamilies.cmake")
 
-# The family of the <lang> compiler, or "" where there is none.
-function(_ventrim_family lang var)
-  set(family "")
-  if(CMAKE_${lang}_COMPILER_ID MATCHES "^(GNU|Clang|AppleClang)$"
-     AND NOT CMAKE_${lang}_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC")
-    set(family gnu)
+# Where CMake compiles the target's sources: the Makefile generators in the
+# target's own binary folder, the others at the top of the build tree. There
+# a relative argument (-imacros gen/options.h) names the same file, and debug
+# information records the same compile folder.
+function(_ventrim_compile_dir var)
+  set(dir "${CMAKE_BINARY_DIR}")
+  if(CMAKE_GENERATOR MATCHES "Makefiles|^Watcom WMake$")
+    set(dir "${CMAKE_CURRENT_BINARY_DIR}")
   endif()
-  # cl and clang-cl; a compiler that simulates cl without naming a front end
-  # (Intel's icl) takes cl's options too.
-  set(variant "${CMAKE_${lang}_COMPILER_FRONTEND_VARIANT}")
-  if(variant STREQUAL "MSVC" OR (NOT variant AND
-     (CMAKE_${lang}_COMPILER_ID STREQUAL "MSVC" OR CMAKE_${lang}_SIMULATE_ID STREQUAL "MSVC")))
-    set(family msvc)
-  endif()
-  set(${var} "${family}" PARENT_SCOPE)
-endfunction()
-
-set(_ventrim_split_gnu UNIX_COMMAND)
-
-# GCC and Clang split a response file at white space and take a backslash as
-# making the next character literal. One argument a line.
-function(_ventrim_rsp_arg_gnu arg var)
-  string(REGEX REPLACE "([\\\\\"' \t\r\n])" "\\\\\\1" arg "${arg}")
-  set(${var} "${arg}\n" PARENT_SCOPE)
-endfunction()
-
-function(_ventrim_compile_args_gnu source object var)
-  set(${var} -c "${source}" -o "${object}" PARENT_SCOPE)
-endfunction()
-set(_ventrim_force_gnu -include)
-
-set(_ventrim_force_msvc -FI)
-
-# cl's flags as the build's shell splits them: Windows keeps the backslashes
-# of C:\... paths.
-set(_ventrim_split_msvc NATIVE_COMMAND)
-
-# cl and clang-cl split a response file as Windows splits a command line:
-# each argument in quotes, a quote in it as \", backslashes doubled where a
-# quote follows them. All on one line: an option ends with its line, so the
-# file of /FI <file> must not be on the next.
-function(_ventrim_rsp_arg_msvc arg var)
-  string(REGEX REPLACE "(\\\\*)\"" "\\1\\1\\\\\"" arg "${arg}")
-  string(REGEX REPLACE "(\\\\+)$" "\\1\\1" arg "${arg}")
-  set(${var} "\"${arg}\" " PARENT_SCOPE)
-endfunction()
-
-# The source is named with its language (/Tc, /Tp): clang-cl would take a
-# path such as /Users/... for an option. A /Zi among the target's options
-# writes a program database of the stamp's own, beside its object.
-function(_ventrim_compile_args_msvc source object var)
-  set(kind p)
-  if(source MATCHES "\\.c$")
-    set(kind c)
-  endif()
-  set(${var} -nologo -c "-Fo${object}" "-Fd${object}.pdb" "-T${kind}${source}" PARENT_SCOPE)
-endfunction()
-
-# The runtime library, where CMake takes it from MSVC_RUNTIME_LIBRARY (and not
-# from the flags), as CMake evaluates it for the target: the objects of one
-# program must agree on it. Whether the target has debug information, where
-# CMake takes that from MSVC_DEBUG_INFORMATION_FORMAT.
-function(_ventrim_settings_msvc target lang var)
-  set(t "${target}")
-  set(runtime "")
-  if(CMAKE_MSVC_RUNTIME_LIBRARY_DEFAULT)
-    set(value "$<TARGET_GENEX_EVAL:${t},$<TARGET_PROPERTY:${t},MSVC_RUNTIME_LIBRARY>>")
-    set(value "$<IF:$<BOOL:${value}>,${value},${CMAKE_MSVC_RUNTIME_LIBRARY_DEFAULT}>")
-    foreach(kind MultiThreaded MultiThreadedDLL MultiThreadedDebug MultiThreadedDebugDLL)
-      string(APPEND runtime "$<$<STREQUAL:${value},${kind}>:${CMAKE_${lang}_COMPILE_OPTIONS_MSVC_RUNTIME_LIBRARY_${kind}}>")
-    endforeach()
-  endif()
-  set(debug "")
-  if(CMAKE_MSVC_DEBUG_INFORMATION_FORMAT_DEFAULT)
-    set(value "$<TARGET_GENEX_EVAL:${t},$<TARGET_PROPERTY:${t},MSVC_DEBUG_INFORMATION_FORMAT>>")
-    set(value "$<IF:$<BOOL:${value}>,${value},${CMAKE_MSVC_DEBUG_INFORMATION_FORMAT_DEFAULT}>")
-    set(debug "$<$<BOOL:${value}>:${CMAKE_${lang}_COMPILE_OPTIONS_MSVC_DEBUG_INFORMATION_FORMAT_Embedded}>")
-  endif()
-  set(${var} "${${var}}set(runtime [==[${runtime}]==])\nset(debug [==[${debug}]==])\n" PARENT_SCOPE)
-endfunction()
-
-# The flags with the runtime library and debug information added. Debug
-# information goes into the object itself (/Z7) in whatever format the target
-# asks for: a program database (/Zi) would be written by other compiles at
-# the same time, or be missing when the program links.
-function(_ventrim_flags_msvc var)
-  set(flags ${${var}})
-  list(TRANSFORM flags REPLACE "^[-/]Z[iI]$" "-Z7")
-  set(${var} ${flags} ${runtime} ${debug} PARENT_SCOPE)
+  set(${var} "${dir}" PARENT_SCOPE)
 endfunction()
 
 # Writes, for file(GENERATE), the script that holds the target's settings for
 # the stamp's compile. Called at the end of the directory, with what the call
-# knew and what the directory's scope held there (its policies CMP0063 and
-# CMP0128, the flags add_definitions() gave).
+# knew and what the directory's scope held there (its policies CMP0043,
+# CMP0063 and CMP0128, the flags add_definitions() gave).
 function(_ventrim_link_stamp_settings)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "TARGET;TYPE;SOURCE;HEADER;LANG;FAMILY;DIR;COMPILER;RSP;EDIT;CMP0063;CMP0128;DEFINITIONS"
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "TARGET;TYPE;SOURCE;HEADER;LANG;FAMILY;DIR;COMPILER;RSP;EDIT;CMP0043;CMP0063;CMP0128;DEFINITIONS"
     "GIT_FILES")
   set(target "${arg_TARGET}")
   set(type "${arg_TYPE}")
@@ -128,6 +39,7 @@ function(_ventrim_link_stamp_settings)
   set(rsp "${arg_RSP}")
   set(edit "${arg_EDIT}")
   set(git_files "${arg_GIT_FILES}")
+  set(_ventrim_CMP0043 "${arg_CMP0043}")
   set(_ventrim_CMP0063 "${arg_CMP0063}")
   set(_ventrim_CMP0128 "${arg_CMP0128}")
   set(_ventrim_definitions "${arg_DEFINITIONS}")
@@ -167,6 +79,13 @@ function(_ventrim_link_stamp_settings)
     endif()
   endforeach()
   string(APPEND content "set(fixed [==[${fixed}]==])\n")
+  # What decides, as CMake generates the build, which include folders the
+  # compiler searches anyway and how ~ is spelled.
+  cmake_path(CONVERT "$ENV{CPATH}" TO_CMAKE_PATH_LIST cpath)
+  string(APPEND content "set(cpath [==[${cpath}]==])\n")
+  if(DEFINED ENV{HOME})
+    string(APPEND content "set(home [==[$ENV{HOME}]==])\n")
+  endif()
   foreach(var PIC PIE VISIBILITY VISIBILITY_INLINES_HIDDEN WARNING_AS_ERROR)
     string(APPEND content "set(option_${var} [==[${CMAKE_${lang}_COMPILE_OPTIONS_${var}}]==])\n")
   endforeach()
@@ -175,7 +94,7 @@ function(_ventrim_link_stamp_settings)
   endif()
   string(APPEND content "set(standard_default [==[${CMAKE_${lang}_STANDARD_DEFAULT}]==])\n"
     "set(extensions_default [==[${CMAKE_${lang}_EXTENSIONS_DEFAULT}]==])\n")
-  foreach(std IN ITEMS 90 98 99 11 14 17 20 23 26)
+  foreach(std IN ITEMS 90 98 99 11 14 17 20 23 26)  # as _ventrim_standard_option orders them
     if(DEFINED CMAKE_${lang}${std}_STANDARD_COMPILE_OPTION)
       string(APPEND content "list(APPEND standards ${std})\n"
         "set(std_${std} [==[${CMAKE_${lang}${std}_STANDARD_COMPILE_OPTION}]==])\n"
@@ -215,7 +134,20 @@ function(_ventrim_link_stamp_settings)
   if(CMAKE_INCLUDE_CURRENT_DIR)
     set(current "${CMAKE_CURRENT_BINARY_DIR};${CMAKE_CURRENT_SOURCE_DIR}")
   endif()
-  string(APPEND content "set(definitions [==[${define_symbol};$<TARGET_PROPERTY:${t},COMPILE_DEFINITIONS>]==])\n"
+  # Under policy CMP0043 OLD, the target's COMPILE_DEFINITIONS_<CONFIG>, to
+  # which CMake adds the directory's.
+  set(config_definitions "")
+  if(NOT _ventrim_CMP0043 STREQUAL "NEW")
+    set(config_definitions ";$<TARGET_GENEX_EVAL:${t},$<TARGET_PROPERTY:${t},COMPILE_DEFINITIONS_$<UPPER_CASE:$<CONFIG>>>>")
+  endif()
+  # The precompiled headers, those of the target named to reuse them from.
+  get_target_property(pch_target ${t} PRECOMPILE_HEADERS_REUSE_FROM)
+  if(NOT pch_target)
+    set(pch_target ${t})
+  endif()
+  string(APPEND content "set(pch [==[$<$<NOT:$<BOOL:$<TARGET_PROPERTY:${t},DISABLE_PRECOMPILE_HEADERS>>>:"
+    "$<TARGET_PROPERTY:${pch_target},PRECOMPILE_HEADERS>>]==])\nset(pch_prologue [==[${CMAKE_PCH_PROLOGUE}]==])\n")
+  string(APPEND content "set(definitions [==[${define_symbol};$<TARGET_PROPERTY:${t},COMPILE_DEFINITIONS>${config_definitions}]==])\n"
     "set(intdir [==[${intdir}]==])\nset(exporting ${exporting})\n"
     "set(includes [==[${current};$<TARGET_PROPERTY:${t},INCLUDE_DIRECTORIES>]==])\n"
     "set(before [==[${before}]==])\n"
@@ -241,6 +173,19 @@ endfunction()
 # for too). Levels are compared by their place in the list (98 before 11).
 function(_ventrim_standard_option var)
   list(FIND standards "${standard}" wanted)
+  # A level newer than any the compiler has an option for (C23 for clang-cl)
+  # gets none: CMake looks for one at that level or above only.
+  set(levels 90 98 99 11 14 17 20 23 26)
+  set(newest "")
+  if(standards)
+    list(GET standards -1 newest)
+  endif()
+  list(FIND levels "${newest}" newest)
+  list(FIND levels "${standard}" at)
+  if(wanted LESS 0 AND at GREATER newest)
+    set(${var} "" PARENT_SCOPE)
+    return()
+  endif()
   list(FIND standards "${standard_default}" default)
   set(needed -1)
   string(TOLOWER "${lang}_std_" prefix)

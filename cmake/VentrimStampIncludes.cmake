@@ -1,0 +1,122 @@
+# The include folders of the link stamp's compile, spelled, filtered and
+# ordered as CMake does it for the target's own sources. Used at build time by
+# VentrimStampRsp.cmake, in the scope of the captured settings.
+
+include_guard(GLOBAL)
+
+# A folder as CMake writes it on a compile line: backslashes made slashes,
+# every double slash made one where one stands past the first character (a
+# leading // alone is kept, and is no other folder than /), ~ as the home
+# folder of the configure, one trailing slash dropped.
+function(_ventrim_unix_slashes var)
+  set(path "${${var}}")
+  if(path STREQUAL "")
+    return()
+  endif()
+  string(SUBSTRING "${path}" 1 -1 rest)
+  string(REPLACE "\\" "/" path "${path}")
+  if(rest MATCHES "//")
+    string(REPLACE "//" "/" path "${path}")
+  endif()
+  if(path MATCHES "^~(/|$)" AND DEFINED home)
+    string(SUBSTRING "${path}" 1 -1 rest)
+    set(path "${home}${rest}")
+  endif()
+  if(path MATCHES "./$" AND NOT path MATCHES "^.:/$")
+    string(REGEX REPLACE "/$" "" path "${path}")
+  endif()
+  set(${var} "${path}" PARENT_SCOPE)
+endfunction()
+
+# A folder that exists by its real path, another as it is.
+function(_ventrim_real_path var)
+  if(EXISTS "${${var}}")
+    file(REAL_PATH "${${var}}" real)
+    set(${var} "${real}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Whether <folder> is <top> or lies below it, compared as text, as CMake
+# compares them (a/../b lies below a).
+function(_ventrim_below folder top var)
+  string(REGEX REPLACE "/$" "" top "${top}")
+  string(FIND "${folder}/" "${top}/" at)
+  if(at EQUAL 0)
+    set(${var} ON PARENT_SCOPE)
+  else()
+    set(${var} OFF PARENT_SCOPE)
+  endif()
+endfunction()
+
+# The include arguments: the target's folders each once, without those the
+# compiler searches anyway or that come last as standard ones (compared by
+# real path where the folder exists, so //usr/include and
+# /usr/local/include/../include go too; one that CPATH names, by its real path, stays), the
+# project's first where asked, then the language's standard folders.
+function(_ventrim_include_args var)
+  set(folders "")
+  foreach(folder IN LISTS includes)
+    _ventrim_unix_slashes(folder)
+    list(APPEND folders "${folder}")
+  endforeach()
+  list(REMOVE_ITEM folders "")
+  list(REMOVE_DUPLICATES folders)
+  set(skip "")
+  set(listed ${standard_includes})
+  foreach(folder IN LISTS implicit)
+    _ventrim_unix_slashes(folder)
+    list(APPEND listed "${folder}")
+  endforeach()
+  foreach(folder IN LISTS listed)
+    _ventrim_real_path(folder)
+    list(APPEND skip "${folder}")
+  endforeach()
+  # /usr/include stays out where a sysroot's stands in for it.
+  set(usr_include "")
+  if(lang MATCHES "^(C|CXX)$" AND NOT "/usr/include" IN_LIST listed AND listed MATCHES "/usr/include(;|$)")
+    set(usr_include /usr/include)
+  endif()
+  set(keep "")
+  foreach(folder IN LISTS cpath)
+    if(IS_ABSOLUTE "${folder}")
+      cmake_path(NORMAL_PATH folder)
+      _ventrim_unix_slashes(folder)
+      list(APPEND keep "${folder}")
+    endif()
+  endforeach()
+  set(project "")
+  set(others "")
+  foreach(folder IN LISTS folders)
+    set(real "${folder}")
+    _ventrim_real_path(real)
+    if((real IN_LIST skip OR folder STREQUAL usr_include) AND NOT real IN_LIST keep)
+      continue()
+    endif()
+    set(inside OFF)
+    foreach(top IN LISTS before)
+      _ventrim_below("${folder}" "${top}" below)
+      if(below)
+        set(inside ON)
+      endif()
+    endforeach()
+    if(inside)
+      list(APPEND project "-I${folder}")
+    else()
+      list(APPEND others "-I${folder}")
+    endif()
+  endforeach()
+  set(args ${project} ${others})
+  # The system flag and the folder as CMake joins them: two arguments where
+  # the flag ends in a blank (-isystem ), one where not (-imsvc).
+  separate_arguments(flag ${split} "${system_flag}")
+  foreach(folder IN LISTS standard_includes)
+    if(system_flag MATCHES "[ \t]$")
+      list(APPEND args ${flag} "${folder}")
+    elseif(system_flag)
+      list(APPEND args "${flag}${folder}")
+    else()
+      list(APPEND args "-I${folder}")
+    endif()
+  endforeach()
+  set(${var} ${args} PARENT_SCOPE)
+endfunction()
