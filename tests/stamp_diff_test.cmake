@@ -221,17 +221,18 @@ foreach(i RANGE 1 ${COUNT})
     # told of, which the stamp, outside any batch, is not.
     string(REPLACE "${header}" "" stamp "${stamp}")
     if(EXISTS "${dir}/stamp-pch.h")
-      string(REGEX MATCH "(/FI|-include;|-Xclang;)([^;]*/cmake_pch\\.h(xx)?)(;|$)" pch "${cmake}")
+      string(REGEX MATCH "(^|;)(/FI|-include;|-Xclang;)([^;]*/cmake_pch\\.h(xx)?)(;|$)" pch "${cmake}")
       file(READ "${dir}/stamp-pch.h" ours)
-      file(READ "${CMAKE_MATCH_2}" theirs)
+      file(READ "${CMAKE_MATCH_3}" theirs)
       if(NOT ours STREQUAL theirs)
         list(APPEND failures "c${i} ${config}: the precompiled headers differ:\n${ours}\n${theirs}")
       endif()
     endif()
     foreach(var stamp cmake)
       list(TRANSFORM ${var} REPLACE "^[/-]Z[iI]$" "-Z7")
-      string(REGEX REPLACE "(-Xclang;-include-pch;-Xclang;[^;]*;-Xclang;-include;-Xclang;|-include;|[/-]FI;?)[^;]*(cmake_|stamp-)pch.h(xx)?"
-        "-include;pch" ${var} "${${var}}")
+      # At an argument's start only: a folder's name may hold "-FI".
+      string(REGEX REPLACE "(^|;)(-Xclang;-include-pch;-Xclang;[^;]*;-Xclang;-include;-Xclang;|-include;|[/-]FI;?)[^;]*(cmake_|stamp-)pch.h(xx)?"
+        "\\1-include;pch" ${var} "${${var}}")
       string(REGEX REPLACE ";(-o|-MT|-MF);[^;]*" "" ${var} "${${var}}")
       list(FILTER ${var} EXCLUDE REGEX "^([/-](c|MD|FS|nologo|Yu.*|Fp.*|Fo.*|Fd.*|T[cpCP].*|DCMAKE_UNITY_CONFIG_.*)|--|.*/(stamp|probe)\\.${x}|.*/unity_[0-9]+_${ux}\\.${ux})$")
     endforeach()
