@@ -245,6 +245,12 @@ row RevisionReadAsTheRepositorysOwner posix,git,root 0 "$ok" 'repo && chown -R 6
   revision $c 0 && { printf "%s\n" GIT_PAGER=cat GIT_TERMINAL_PROMPT=0 PAGER=cat && env | grep -v "^GIT_\|^PAGER=\|^SUDO_UID=\|^_=" &&
   env | grep -E "^GIT_(CONFIG_(GLOBAL|SYSTEM|NOSYSTEM)|CEILING_DIRECTORIES|DISCOVERY_ACROSS_FILESYSTEM)="; } | sort > "$T/e" &&
   sed 1,8d "$T/as" | grep -v "^_=" | cmp "$T/e" - && sed -n 1,4p "$T/as" | tr "\n" " " | grep -qx "0 0 0 /dev/null "' --revision=r h.h
+# ... nor one whose work tree cannot be examined, whose .git names no folder, or whose owner's account cannot be taken.
+row RevisionOfAnOwnerNotExaminedOrNotTaken posix,git,root,strace 0 "$ok" 'repo && chown -R 65534:65534 r && mkdir w &&
+  echo "gitdir: /nonexistent" > w/.git && export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o /dev/null -P $PWD/r -e inject=newfstatat:error=EIO"' \
+  'unread "its work tree cannot be examined: Input/output error" && $TOOL --revision=w h.h 2> "$T/stderr" > /dev/null &&
+  unread "its .git names no folder that can be examined" && strace -f -qq -o /dev/null -e inject=setgroups:error=EPERM $TOOL --revision=r h.h \
+  2> "$T/stderr" > /dev/null && unread "git cannot be run as $(id -un 65534): Operation not permitted"' --revision=r h.h
 # All of git's output is read: a filter configured after 6,000 other settings is turned off; a change listed after
 # an upstream of 70,000 characters counts.
 row RevisionOfLongListingsReadWhole posix,git 0 "$ok" 'repo && echo "f filter=evil" > r/.gitattributes && git -C r add . &&
@@ -289,6 +295,9 @@ row NewHeader posix 0 "$ok" 'umask 027' \
 row StampedAfreshInTheLocalZone all 0 "$ok" 'date +%s > "$T/before" && $TOOL first.h > /dev/null &&
   TZ=Europe/Berlin $TOOL b.h > /dev/null && TZ=XXX99 $TOOL x.h > /dev/null && export TZ=XYZ-5:17:30' \
   'clock XYZ-5:17:30 t.h && clock Europe/Berlin b.h && clock XXX99 x.h' t.h
+# Under Wine the system's zone is the TZ Wine started with: a TZ=UTC or GMT set for the tool alone is honoured (XXX99 dropped).
+row UTCAndGMTHonouredUnderWine windows 0 "$ok" 'date +%s > "$T/before"' 'export TZ=Europe/Berlin && for z in UTC GMT XXX99:Europe/Berlin; do
+  ${TOOL% *} cmd /c "set TZ=${z%:*}&& ${TOOL##* } z.h" > /dev/null && clock ${z#*:} z.h || exit 1; done' first.h
 # Without getrandom: /dev/urandom, closed after use (a run works under a limit of 6 descriptors); without it
 # too (an empty file here), two runs still get different GUIDs.
 row NoRandomSource posix,mount,strace 0 "$ok" 'exec 3>&- 4>&- && export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o $T/calls
@@ -381,6 +390,9 @@ row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " '' 'only && cause "a%
   { $TOOL "$(printf "a\nb\033/x.h")" > "$T/o" 2> "$T/e"; [ $? = 1 ]; } && tr -d "\r" < "$T/o" | grep -qxF "${open#?}a\012b\033/x.h " &&
   [ $(wc -l < "$T/e") = 1 ] && grep -q "^ventrim: a.012b.033/x.h: " "$T/e"' a%sb/x.h
 row AFolder all 1 "${open}sub " 'mkdir sub' 'cd sub && only' sub
+# In one log the cause follows the report it explains.
+row CauseAfterTheReportInOneLog all 1 "${open}no/x.h " '' '$TOOL no/x.h 2>&1 | tr -d "\r" > "$T/log"; [ $(wc -l < "$T/log") = 3 ] &&
+  [ "$(sed 2q "$T/log")" = "$banner${open}no/x.h " ] && sed -n 3p "$T/log" | grep -q "^ventrim: no/x.h: "' no/x.h
 # Causes of the tool's own, where the system's would mislead.
 row EmptyPath all 1 "${open} " '' 'only && [ "$error" = "ventrim: : an empty path names no file: give the header'"'"'s path" ]' ''
 row PathEndingInASeparator all 1 "${open}h.h/ " 'touch h.h' '[ "$error" = "ventrim: h.h/: the path ends in '"'/'"', which names a folder: give the header'"'"'s file name" ] &&
@@ -393,8 +405,9 @@ row FileInAFolderThatTakesNoNewFile posix,root 1 "${write}/proc/version " '' \
 row LockedFolder posix,root 1 "${open}locked/x.h " 'mkdir -m 555 locked && AS=$nobody' \
   'cause "locked/x.h: Permission denied" && cd locked && only' locked/x.h
 
-# Where the folder takes no new entry, a writable header is rewritten in place; a failed write leaves it.
-row WritableHeaderInALockedFolder all,root 0 "$ok" "$locked"' && note fixed/h.h' \
+# Where the folder takes no new entry, a writable header is rewritten in place (a longer one keeps no tail);
+# a failed write leaves it.
+row WritableHeaderInALockedFolder all,root 0 "$ok" "$locked"' && seq 1000 > fixed/h.h && note fixed/h.h' \
   'header fixed/h.h fixed/h.h && same fixed/h.h && cd fixed && only h.h' fixed/h.h
 # A lock another process holds on it (a reader's shared one too) is waited for 2 seconds at most.
 row LockWaitedForTwoSecondsAtMost posix,root 1 "${write}fixed/h.h " "$locked"' && hold 5' 'kill $(cat "$T/holder") &&
@@ -434,7 +447,7 @@ row EveryTemporaryNameTaken posix,strace 1 "${write}h.h " 'export ASAN_OPTIONS=d
   AS="strace -qq -o $T/t -e trace=openat,linkat -e inject=linkat:error=EEXIST" && $AS $TOOL h.h > /dev/null && echo old > h.h &&
   AS="$AS -e inject=openat:error=EEXIST:when=$(grep ^openat "$T/t" | grep -n O_EXCL | sed "s/:.*//;q")+"' '[ $(cat h.h) = old ] && only h.h' h.h
 # As root, a device node of the test's own: never the machine's /dev/full.
-row FullDevice posix 1 "${write}full " 'if [ $(id -u) = 0 ]; then mknod full c 1 7; else ln -s /dev/full full; fi' '' full
+row FullDevice all 1 "${write}full " 'if [ $(id -u) = 0 ]; then mknod full c 1 7; else ln -s /dev/full full; fi' '' full
 # Devices are opened once: a one-instance pipe server gets the header; a console the tool lacks is not.
 row NulDevice windows 0 "$ok" '' 'only' NUL
 row PipeServerWithOneInstance windows 0 "$ok" "$pipe" \
