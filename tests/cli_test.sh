@@ -6,7 +6,8 @@
 # ",systemd" or ",git" name what the row needs (see need). BEFORE runs in the case's
 # folder, then the tool, started by $AS, with the ARGs; OUTPUT is a pattern for
 # what follows the banner ("-": none). CHECK runs there after; $T is a folder beside.
-# Standard error holds nothing, but with status 1 the line "ventrim: PATH: CAUSE", with 2 "ventrim: WHY".
+# Standard error holds nothing but one line: with status 1 "ventrim: PATH: CAUSE", with 2 "ventrim: WHY",
+# with 0 "ventrim: revision of DIR not read: WHY" (CHECK says which).
 ROW=$1
 # A row whose need is missing says so and exits 77: a skip for a row run by hand, a failure under ctest,
 # which registers a row only where configure found its needs.
