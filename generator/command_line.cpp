@@ -1,6 +1,7 @@
 // The command line read once: the action it asks for, or what is wrong with it.
 #include "command_line.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "platform.h"
@@ -53,6 +54,21 @@ Request parseCommandLine(int argc, char** argv) {
         asked.problem = std::to_string(paths) + " header paths given, where one is written" + kForm;
     }
     return asked;
+}
+
+const char* environmentValue(char** envp, std::string_view name) {
+    const auto same = [](char a, char b) {
+        const auto upper = [](char c) { return platform::kVariableNamesIgnoreCase && c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
+        return upper(a) == upper(b);
+    };
+    for (; envp != nullptr && *envp != nullptr; ++envp) {
+        const std::string_view text = *envp;
+        if (text.size() > name.size() && text[name.size()] == '=' &&
+            std::equal(name.begin(), name.end(), text.begin(), same)) {
+            return *envp + name.size() + 1;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace ventrim

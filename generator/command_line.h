@@ -26,4 +26,9 @@ struct Request {
 // is a path.
 Request parseCommandLine(int argc, char** argv);
 
+// The value of variable name in envp, or null. A scan rather than getenv: on
+// Windows envp is the environment as the system holds it, as UTF-8, whose
+// variable names ignore case.
+const char* environmentValue(char** envp, std::string_view name);
+
 }  // namespace ventrim

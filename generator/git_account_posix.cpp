@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "command_line.h"
 #include "git_run.h"
 #include "io_posix.h"
 #include "revision.h"
@@ -22,21 +23,10 @@
 namespace ventrim::platform {
 namespace {
 
-// The value of name in envp, or null.
-const char* variable(char** envp, std::string_view name) {
-    for (; envp != nullptr && *envp != nullptr; ++envp) {
-        const std::string_view text = *envp;
-        if (text.size() > name.size() && text.substr(0, name.size()) == name && text[name.size()] == '=') {
-            return *envp + name.size() + 1;
-        }
-    }
-    return nullptr;
-}
-
 // Where execvp would look for git, as a list: each folder of PATH (an empty
 // one is the current folder), or the C library's default without PATH.
 std::string gitCandidates(char** envp) {
-    const char* path = variable(envp, "PATH");
+    const char* path = environmentValue(envp, "PATH");
     const std::string_view folders = path != nullptr ? path : "/bin:/usr/bin";
     std::string out;
     for (std::size_t at = 0, end; at <= folders.size(); at = end + 1) {
@@ -142,7 +132,7 @@ std::string setUpGit(const FilePath& dir, char** envp, GitSetup& setup) {
             }
             setup.dir = real;  // resolved once, and the owner may not enter the runner's folder
             setup.environment += ownerEnvironment();
-            if (const char* path = variable(envp, "PATH")) (setup.environment += "PATH=") += std::string(path) + '\0';
+            if (const char* path = environmentValue(envp, "PATH")) (setup.environment += "PATH=") += std::string(path) + '\0';
             return std::string();
         }
     }

@@ -42,22 +42,6 @@ constexpr char kHelp[] =
 // Longest part of a wrong SOURCE_DATE_EPOCH shown on standard error.
 constexpr std::size_t kShownValueBytes = 40;
 
-// The value of SOURCE_DATE_EPOCH in envp, or null. A scan rather than getenv:
-// on Windows envp is the environment as the system holds it, as UTF-8, whose
-// variable names ignore case.
-const char* sourceDateEpoch(char** envp) {
-    const auto matches = [](char c, char upper) {
-        const bool lower = platform::kVariableNamesIgnoreCase && c >= 'a' && c <= 'z';
-        return (lower ? c - 'a' + 'A' : c) == upper;
-    };
-    for (; envp != nullptr && *envp != nullptr; ++envp) {
-        const char* name = "SOURCE_DATE_EPOCH=";
-        const char* p = *envp;
-        while (*name != '\0' && matches(*p, *name)) ++p, ++name;
-        if (*name == '\0') return p;
-    }
-    return nullptr;
-}
 
 void printUsage(int argc, char** argv, const std::string& problem) {
     std::string text = "Ventrim <headerFileName>\nArguments provided:\n";
@@ -69,7 +53,7 @@ void printUsage(int argc, char** argv, const std::string& problem) {
 // Fills stamp from SOURCE_DATE_EPOCH, or afresh without it. False, once it
 // has said so, when the variable holds no time.
 bool fillStamp(char** envp, const platform::FilePath& file, BuildStamp& stamp) {
-    const char* epoch = sourceDateEpoch(platform::environment(envp));
+    const char* epoch = environmentValue(platform::environment(envp), "SOURCE_DATE_EPOCH");
     if (epoch == nullptr) {
         createCodeGuid(stamp);
         queryUserName(stamp);
@@ -79,10 +63,8 @@ bool fillStamp(char** envp, const platform::FilePath& file, BuildStamp& stamp) {
     std::int64_t seconds = 0;
     if (!parseSourceDateEpoch(epoch, seconds)) {
         const std::string latest = std::to_string(kLatestSourceDateEpoch);
+        platform::report("SOURCE_DATE_EPOCH=\"" + printable(epoch) + "\" is not a whole number of seconds from 0 to " + latest + "\n");
         std::string value = epoch;
-        for (char& c : value) c = static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
-        platform::report("SOURCE_DATE_EPOCH=\"" + value + "\" is not a whole number of seconds from 0 to " + latest + "\n");
-        value = epoch;
         const std::size_t shown = characterCut(value, kShownValueBytes);
         value = oneLine(value.substr(0, shown)) + (shown < value.size() ? "..." : "");
         platform::reportError("ventrim: SOURCE_DATE_EPOCH=\"" + value +

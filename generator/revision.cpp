@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "git_run.h"
+#include "stamp_header.h"
 
 namespace ventrim {
 
@@ -23,12 +24,6 @@ bool isHex(const std::string& text) {
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
     }
     return true;
-}
-
-// text with '?' for each control byte, so that a message stays one line.
-std::string printable(std::string text) {
-    for (char& c : text) c = static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
-    return text;
 }
 
 // The first line of git's message, without its "fatal: ".
@@ -183,7 +178,7 @@ SourceRevision readSourceRevision(const platform::FilePath& dir, const std::stri
             if (!why.empty()) revision = SourceRevision();
         }
     }
-    if (!why.empty()) cause = "revision of " + printable(dirText) + " not read: " + why;
+    if (!why.empty()) cause = "revision of " + dirText + " not read: " + why;
     return revision;
 }
 

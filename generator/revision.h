@@ -21,7 +21,7 @@ struct SourceRevision {
 constexpr std::chrono::seconds kRevisionTimeLimit{10};
 
 // Reads the revision of the work tree that holds dir (dirText as it goes into
-// messages), git run in envp, the environment main received (on Windows the
+// messages, already one line), git run in envp, the environment main received (on Windows the
 // process's own). When it cannot, returns the unknown revision ("" and -1)
 // and sets cause to one line saying why.
 SourceRevision readSourceRevision(const platform::FilePath& dir, const std::string& dirText, char** envp,

@@ -87,6 +87,11 @@ std::string oneLine(const std::string& text) {
     return out;
 }
 
+std::string printable(std::string text) {
+    for (char& c : text) c = static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+    return text;
+}
+
 std::string commentSafePath(const std::string& path) {
     // The escapes oneLine writes are a backslash and digits: they neither
     // make nor split a "*/", "/*" or "??".

@@ -19,6 +19,10 @@ extern const char* const kAttribution;
 // line and sends a terminal no control sequence.
 std::string oneLine(const std::string& text);
 
+// text with '?' for each control byte: how the fixed lines on standard output
+// and git's own messages have always shown them, one line.
+std::string printable(std::string text);
+
 // The path as it goes into the one-line header comment: oneLine's escapes
 // (a control byte would end the line; compilers reject bidirectional
 // controls), "*/" and "/*" broken up as "*\/" and "/\*" so the comment can
