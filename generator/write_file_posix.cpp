@@ -5,7 +5,8 @@
 // signal leaves a temporary file or half a header: one that comes is taken
 // once the step is over, and ends the process as it would have. SIGKILL cannot
 // be held: the temporary file is made without a name where the file system
-// can, and named only for the moment it takes the file's place.
+// can, and named only for the moment it takes the file's place
+// (temporary_posix.cpp).
 #include "write_file_posix.h"
 
 #include <fcntl.h>
@@ -14,7 +15,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "build_stamp.h"
 #include "io_posix.h"
 
 namespace ventrim::platform {
@@ -42,50 +42,6 @@ bool folderRefuses(int error) {
 bool appendOnly(int folder) {
     struct statx sx {};
     return syscall(SYS_statx, folder, "", AT_EMPTY_PATH, 0, &sx) == 0 && (sx.stx_attributes & STATX_ATTR_APPEND) != 0;
-}
-
-// A temporary name beside the target: its name, cut at a character boundary
-// so it always fits, dotted and suffixed.
-std::string tempName(const std::string& name) {
-    const auto salt = createUuid();
-    std::string temp = '.' + name.substr(0, characterCut(name, 200)) + '.';
-    for (std::size_t i = 12; i < 16; ++i) {
-        temp += "0123456789abcdef"[salt[i] >> 4];
-        temp += "0123456789abcdef"[salt[i] & 0xF];
-    }
-    return temp += ".tmp";
-}
-
-// Creates the temporary file beside the target with mode (before the umask
-// and the folder's default ACL), named temp.
-int createTemp(int folder, const std::string& name, mode_t mode, std::string& temp) {
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        temp = tempName(name);
-        const int fd = openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
-}
-
-// Gives a file made without a name (O_TMPFILE) a name: through the descriptor
-// itself, which needs CAP_DAC_READ_SEARCH (ENOENT without it), or else through
-// /proc, whose longer lookup lies in the moment a kill would leave the name
-// behind. linkTemp gives it a temporary name (cleared where neither way can,
-// or every name is taken).
-bool linkAs(int fd, int folder, const std::string& name) {
-    return linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0 ||
-           (errno == ENOENT &&
-            linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd)).c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0);
-}
-
-bool linkTemp(int fd, int folder, const std::string& name, std::string& temp) {
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        temp = tempName(name);
-        if (linkAs(fd, folder, temp)) return true;
-        if (errno != EEXIST) break;
-    }
-    temp.clear();
-    return false;
 }
 
 constexpr char kAccessAcl[] = "system.posix_acl_access";
@@ -190,7 +146,7 @@ Outcome writeBeside(int folder, const std::string& name, Fd& old, const struct s
         Fd fd(openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
         Filled filled = fd.fd >= 0 ? fill(fd.fd, old, st, contents) : Filled::failed;
         const bool linked = fd.fd >= 0 && filled == Filled::ok &&
-                            (exists ? linkTemp(fd.fd, folder, name, temp) : linkAs(fd.fd, folder, name));
+                            (exists ? linkTemp(fd.fd, old, folder, name, temp) : linkAs(fd.fd, folder, name));
         if (linked && !exists) return Outcome::ok;
         if (fd.fd >= 0 && filled == Filled::ok && !linked) {
             if (!exists && errno == EEXIST) return Outcome::changed;

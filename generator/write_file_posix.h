@@ -1,6 +1,6 @@
 // How new contents reach a file on Linux, once replace_file_posix.cpp has
-// resolved where the file is, opened it and checked it: write_file_posix.cpp
-// and rewrite_posix.cpp.
+// resolved where the file is, opened it and checked it: write_file_posix.cpp,
+// temporary_posix.cpp and rewrite_posix.cpp.
 #pragma once
 
 #include <signal.h>
@@ -50,6 +50,15 @@ private:
 enum class Outcome { ok, openFailed, writeFailed, changed, sticky, locked, noNewFile };
 
 inline bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The temporary file's names (temporary_posix.cpp). createTemp makes one
+// named, with mode, its name in temp. linkAs gives a file made without a name
+// (fd) a name: through the descriptor itself, which needs CAP_DAC_READ_SEARCH,
+// or else through /proc. linkTemp names such a file for the moment it takes
+// the place of old, temp its name (cleared where it cannot be named).
+int createTemp(int folder, const std::string& name, mode_t mode, std::string& temp);
+bool linkAs(int fd, int folder, const std::string& name);
+bool linkTemp(int fd, const Fd& old, int folder, const std::string& name, std::string& temp);
 
 // Writes where fd stands and closes it: a device or pipe gets the stream, a
 // regular file is rewritten in place so that a failure leaves its old

@@ -329,6 +329,11 @@ row EndingSignalsLeaveNoTemporaryFile posix,strace 0 "$ok" '' 'ulimit -c 0 && ex
     until [ "$(ls -A)" != s.h ] || f=$(ls -l /proc/$(pgrep -P $!)/fd 2> /dev/null | grep "#.*(deleted)") || ! kill -0 $!; do :; done
     if [ $c ]; then only s.h && [ $(stat -Lc %a "/proc/$(pgrep -P $!)/fd/$(echo $f | cut -d" " -f9)") = 600 ] && wait $! && continue; exit 1; fi
     [ $(stat -c %a .s.h.*) = 640 ] && kill -s $s $(pgrep -P $!); wait $!; [ "$(kill -l $?)" = $s ] && only s.h && header s.h s.h || exit 1; done' s.h
+# SIGKILL while the temporary file has its name leaves it: the next run removes it, but not a live run's
+# (locked), nor what is no regular file.
+row KilledRunsTemporaryRemovedByTheNext posix 0 "$ok" 'echo old > h.h && echo killed > .h.h.ventrim.tmp' 'only h.h &&
+  echo live > .h.h.ventrim.tmp && flock .h.h.ventrim.tmp $TOOL h.h > /dev/null && [ $(cat .h.h.ventrim.tmp) = live ] &&
+  rm .h.h.ventrim.tmp && mkfifo .h.h.ventrim.tmp && timeout -s KILL 10 $TOOL h.h > /dev/null && [ -p .h.h.ventrim.tmp ] && header h.h h.h' h.h
 row OwnerAndModeKept posix,root 0 "$ok" 'echo old > kept.h && chown 65534:65534 kept.h && chmod 2604 kept.h' \
   'header kept.h kept.h && [ $(stat -c %u:%g:%a kept.h) = 65534:65534:2604 ]' kept.h
 # ACLs as a plain write leaves them: a replaced header keeps its own (71 entries), a new one gets the folder's default.
