@@ -20,21 +20,35 @@ std::size_t directoryLength(const std::wstring& path) {
     return sep == std::wstring::npos ? 0 : sep + 1;
 }
 
+// Removes what a killed run left at temp: a file no process has open (a live
+// run holds its temporary file open until it has the header's name).
+bool sweep(const std::wstring& temp) {
+    const HANDLE file = CreateFileW(temp.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool removed = removeOnClose(file, true);
+    return CloseHandle(file) && removed;
+}
+
 // A new file beside path to hold the header, with the given attributes, the
 // right to delete it (where the folder grants making files but not removing
 // them, none is made, so none is left behind) and to set its ACL; marked to
-// be removed when closed, so that a killed run leaves none. It shares all a
-// reader may ask: its handle is closed as soon as the file has the header's
-// name, but a compile may open it before then.
+// be removed when closed. It shares all a reader may ask: its handle is
+// closed as soon as the file has the header's name, but a compile may open it
+// before then. Its name is one a header, so that what a run killed while the
+// mark is off leaves, the next one removes; where a live run has that name,
+// a salted one.
 HANDLE createTemporary(const std::wstring& path, std::size_t dirLength, DWORD attributes) {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    const std::wstring stem = path.substr(0, dirLength) + L"." + path.substr(dirLength, 200);
+    HANDLE file = createMarked(stem + L".ventrim.tmp", attributes);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+        if (sweep(stem + L".ventrim.tmp")) file = createMarked(stem + L".ventrim.tmp", attributes);
+        if (file == INVALID_HANDLE_VALUE) SetLastError(ERROR_FILE_EXISTS);
+    }
+    for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS; ++attempt) {
         const auto salt = createUuid();
         wchar_t suffix[16];
         std::swprintf(suffix, 16, L".%02x%02x%02x%02x.tmp", salt[12], salt[13], salt[14], salt[15]);
-        const std::wstring temp = path.substr(0, dirLength) + L"." + path.substr(dirLength, 200) + suffix;
-        file = createMarked(temp, attributes);
-        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+        file = createMarked(stem + suffix, attributes);
     }
     return file;
 }

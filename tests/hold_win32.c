@@ -1,6 +1,6 @@
 /* For the Windows rows. hold PATH MILLISECONDS [shared] holds a file open as a
  * compiler, editor or virus scanner might: sharing nothing, or with "shared"
- * reading and writing but not deletion; prints "held", then "released". With
+ * reading and writing but not deletion, or with "all" all three; prints "held", then "released". With
  * "temp" for MILLISECONDS, PATH (a name in the current folder) is held shared
  * until a temporary file .PATH.*.tmp appears beside it, then 100 ms more. hold
  * PIPE serves a one-instance named pipe as a log collector may: says "ready"
@@ -22,7 +22,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     const int temp = argc == 3 && strcmp(argv[2], "temp") == 0;
-    const DWORD share = argc == 4 || temp ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+    const DWORD share = argc == 4 && strcmp(argv[3], "all") == 0 ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
+                        : argc == 4 || temp                     ? FILE_SHARE_READ | FILE_SHARE_WRITE
+                                                                : 0;
     HANDLE file = argc == 3 || argc == 4 ? CreateFileA(argv[1], GENERIC_READ | GENERIC_WRITE, share, NULL, OPEN_EXISTING, 0, NULL)
                                         : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE) return 1;
