@@ -1,13 +1,11 @@
 #!/bin/sh
-# End to end: the built tool run as a build runs it, one row a test (cli_test.sh NAME), with TOOL the
-# command that starts it (W set under Wine), REVISION and VERSION the project's. A row:
-#   row NAME WHERE STATUS OUTPUT ERROR BEFORE CHECK [ARG...]
-# WHERE: all, posix or windows; ",root", ",mount" (own mount namespace), ",strace", ",systemd" or ",git"
-# name what the row needs (see need). BEFORE runs in the case's folder, then the tool, started by $AS,
-# with the ARGs, must exit with STATUS. OUTPUT is a pattern for what follows the banner on standard output
-# ("-": no output). ERROR is standard error: "-" nothing, else one line, "ventrim: " and then text the
-# pattern ERROR matches whole (under Wine in Windows' words, see words). CHECK runs there after and looks
-# at the files; $T is a folder beside. Longer programs are the functions above the table.
+# End to end: the built tool run as a build runs it, one row a test (cli_test.sh NAME), with TOOL the command that starts
+# it (W set under Wine), REVISION and VERSION the project's. A row: row NAME WHERE STATUS OUTPUT ERROR BEFORE CHECK [ARG...]
+# WHERE: all, posix or windows; ",root", ",mount" (own mount namespace), ",strace", ",systemd" or ",git" name what the row
+# needs (see need). BEFORE runs in the case's folder, then the tool, started by $AS, with the ARGs, must exit with STATUS.
+# OUTPUT is a pattern for what follows the banner on standard output ("-": no output). ERROR is standard error: "-" nothing,
+# else one line, "ventrim: " and text the pattern ERROR matches whole (under Wine in Windows' words, see words). CHECK runs
+# there after and looks at the files; $T is a folder beside. The longer programs are functions above the table.
 ROW=$1
 # A row whose need is missing says so and exits 77: a skip for a row run by hand, a failure under ctest,
 # which registers a row only where configure found its needs.
@@ -23,33 +21,25 @@ nobody="setpriv --reuid=65534 --regid=65534 --clear-groups"
 [ -z "$W" ] || trap '' XFSZ  # Windows has no such signal, only a failed write
 
 # lines: how many lines the tool writes for a plain name (asked once).
-lines() {
-  [ -s "$S/lines" ] || (cd "$T" && $TOOL plain.h > /dev/null && tr -d '\r' < plain.h | wc -l > "$S/lines" && rm plain.h)
-  cat "$S/lines"
-}
+lines() { [ -s "$S/lines" ] || (cd "$T" && $TOOL plain.h > /dev/null && tr -d '\r' < plain.h | wc -l > "$S/lines" && rm plain.h)
+  cat "$S/lines"; }
 # header FILE PATH [EXTRA]: FILE is a whole stamp header whose comment names PATH, with EXTRA lines more.
-header() {
-  tr -d '\r' < "$1" > "$T/h"
+header() { tr -d '\r' < "$1" > "$T/h"
   [ "$(wc -l < "$T/h")" -eq $(($(lines) + ${3:-0})) ] && [ "$(sed -n 2p "$T/h")" = " * $2 " ] &&
-    [ "$(sed -n '$p' "$T/h")" = "#endif" ] || { echo "not the header for $2: $1"; cat "$1"; return 1; }
-}
+    [ "$(sed -n '$p' "$T/h")" = "#endif" ] || { echo "not the header for $2: $1"; cat "$1"; return 1; }; }
 # note FILE, then same FILE: the file noted (! same: a new one).
 note() { stat -c %i "$1" > "$T/inode"; }
 same() { [ "$(stat -c %i "$1")" = "$(cat "$T/inode")" ]; }
 # only NAME...: the folder holds exactly these entries.
 only() { [ "$(ls -A | tr '\n' ' ')" = "${*:+$* }" ] || { echo "folder holds: $(ls -A)"; return 1; }; }
 # clock ZONE FILE: FILE carries the time of the run in ZONE and a new GUID with the variant bits.
-clock() {
-  t=$((0x$(sed -n 's/^#define COMPILE_TIME_DATE_INT 0x\([0-9A-F]*\).*/\1/p' $2)))
+clock() { t=$((0x$(sed -n 's/^#define COMPILE_TIME_DATE_INT 0x\([0-9A-F]*\).*/\1/p' $2)))
   [ $t -ge $(cat "$T/before") ] && [ $t -le $(date +%s) ] || { echo "clock $t out of range"; return 1; }
   grep -q "^#define COMPILE_TIME_DATE_STR \"$(TZ=$1 date -d @$t '+%a %b %d %H:%M:%S %Y')\"" $2 &&
-    grep -Eq '^#define CODE_GUID \{0x[89AB][0-9A-F],' $2 && [ "$(grep CODE_GUID $2)" != "$(grep CODE_GUID first.h)" ]
-}
+    grep -Eq '^#define CODE_GUID \{0x[89AB][0-9A-F],' $2 && [ "$(grep CODE_GUID $2)" != "$(grep CODE_GUID first.h)" ]; }
 # long LENGTH: a relative path of LENGTH bytes, folders of 200 bytes, then a name of 255.
-long() {
-  awk -v n="$1" 'function run(c, k) { s = sprintf("%*s", k, ""); gsub(/ /, c, s); return s }
-    BEGIN { while (n - length(p) - 256 > 200) p = p run("d", 199) "/"; print p run("e", n - length(p) - 256) "/" run("n", 255) }'
-}
+long() { awk -v n="$1" 'function run(c, k) { s = sprintf("%*s", k, ""); gsub(/ /, c, s); return s }
+    BEGIN { while (n - length(p) - 256 > 200) p = p run("d", 199) "/"; print p run("e", n - length(p) - 256) "/" run("n", 255) }'; }
 # accounts CONFIG LINE...: here the name services' configuration is CONFIG, the passwd file the LINEs.
 accounts() { nssFiles "$@" && mount --bind "$T/nsswitch.conf" /etc/nsswitch.conf && mount --bind "$T/passwd" /etc/passwd; }
 nssFiles() { printf '%b\n' "$1" > "$T/nsswitch.conf" && shift && printf '%b\n' "$@" > "$T/passwd"; }
@@ -59,33 +49,22 @@ again() { u=$1 && shift && nssFiles "$@" && $TOOL h.h > /dev/null && user "$u"; 
 # repo [OPTION...]: a repository r (git init's OPTIONs) holding a commit of f.
 repo() { exec 2> "$T/git" && git init -q "$@" r && echo a > r/f && git -C r add f && git -C r commit -qm 1; }
 # revision COMMIT MODIFIED [FILE]: h.h (or FILE) is a header with the revision's lines, which say so.
-revision() {
-  f=${3:-h.h} && header "$f" "$f" "$(grep -c '^#define CODE_REVISION' "$f")" && grep -qx "#define CODE_REVISION \"$1\"" "$T/h" &&
-    grep -qx "#define CODE_REVISION_MODIFIED $2" "$T/h" || { cat "$f" "$T/stderr"; return 1; }
-}
+revision() { f=${3:-h.h} && header "$f" "$f" "$(grep -c '^#define CODE_REVISION' "$f")" && grep -qx "#define CODE_REVISION \"$1\"" "$T/h" &&
+    grep -qx "#define CODE_REVISION_MODIFIED $2" "$T/h" || { cat "$f" "$T/stderr"; return 1; }; }
 # unread CAUSE: h.h holds an unknown revision, and standard error says why.
 unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/stderr"; }
 at() { git -c safe.directory="*" -C "${1:-r}" rev-parse HEAD; }
 # standin MODE: git.exe on Wine's PATH is the stand-in (git_standin_win32.c) doing MODE; text: a file that is no program.
-standin() {
-  mkdir -p bin && w=$(pwd | tr / '\\')\\bin && export WINEPATH="Z:$w" && echo $1 > bin/mode && t=${TOOL##* } &&
-    if [ $1 = text ]; then echo text > bin/git.exe; else cp "${t%ventrim.exe}standin/git.exe" bin; fi
-}
+standin() { mkdir -p bin && w=$(pwd | tr / '\\')\\bin && export WINEPATH="Z:$w" && echo $1 > bin/mode && t=${TOOL##* } &&
+    if [ $1 = text ]; then echo text > bin/git.exe; else cp "${t%ventrim.exe}standin/git.exe" bin; fi; }
 # spy: bin/git writes who it runs as, its input and its whole environment to $T/as, then runs git.
-spy() {
-  mkdir -p bin && printf '#!/bin/sh\ncase $* in *status*) { id -u; id -g; id -G; readlink /proc/self/fd/0; grep -E "^(Cap(Prm|Eff|Amb)|NoNewPrivs)" \
-    /proc/self/status; tr "\\0" "\\n" < /proc/$$/environ | sort; } > "%s/as"; esac\nexec %s "$@"\n' "$T" "$(command -v git)" > bin/git &&
-    chmod 755 bin/git
-}
+spy() { mkdir -p bin && printf '#!/bin/sh\ncase $* in *status*) { id -u; id -g; id -G; readlink /proc/self/fd/0; grep -E "^(Cap(Prm|Eff|Amb)|NoNewPrivs)" \
+    /proc/self/status; tr "\\0" "\\n" < /proc/$$/environ | sort; } > "%s/as"; esac\nexec %s "$@"\n' "$T" "$(command -v git)" > bin/git && chmod 755 bin/git; }
 # stop SIGNAL NUMBER: a run stopped by SIGNAL while git runs ends as SIGNAL ends it, and git's child with it.
-stop() {
-  rm -f "$T/child" && { env --default-signal=$1 $TOOL --revision=. s.h > /dev/null 2>&1 & } && p=$! i=0 &&
-    until [ -s "$T/child" ] || [ $((i += 1)) = 500 ]; do sleep 0.01; done && kill -$1 $p; wait $p 2> /dev/null; [ $? = $((128 + $2)) ] && gone
-}
+stop() { rm -f "$T/child" && { env --default-signal=$1 $TOOL --revision=. s.h > /dev/null 2>&1 & } && p=$! i=0 &&
+    until [ -s "$T/child" ] || [ $((i += 1)) = 500 ]; do sleep 0.01; done && kill -$1 $p; wait $p 2> /dev/null; [ $? = $((128 + $2)) ] && gone; }
 # gone: the child git's wrapper started has ended (or waits to be reaped), within a second.
-gone() {
-  i=0 && while ps -o stat= -p $(cat "$T/child") | grep -q "^[^Z]"; do [ $((i += 1)) = 100 ] && return 1; sleep 0.01; done
-}
+gone() { i=0 && while ps -o stat= -p $(cat "$T/child") | grep -q "^[^Z]"; do [ $((i += 1)) = 100 ] && return 1; sleep 0.01; done; }
 # hold SECONDS: a shared lock on fixed/h.h for SECONDS, its holder's pid in $T/holder.
 hold() { rm -f "$T/holder" && { flock -s fixed/h.h sh -c "echo \$\$ > \"$T/holder\"; exec sleep $1" > /dev/null 2>&1 & } &&
   until [ -s "$T/holder" ]; do sleep 0.01; done; }
@@ -94,8 +73,7 @@ hold() { rm -f "$T/holder" && { flock -s fixed/h.h sh -c "echo \$\$ > \"$T/holde
 # ARG): the tool ($AS $TOOL) runs on the ARGs, held by strace for a second at the first system call whose
 # trace matches PATTERN after one that named the header, while STEP runs; the tool's status is in $T/raced.
 # Fails closed: no such call, or one never reached or never held, fails the row (the window never opened).
-race() {
-  p=$1 s=$2 c=${1%%[!a-z0-9]*} && shift 2 && export ASAN_OPTIONS=detect_leaks=0 && eval "h=\${$#}" && h=${h##*/}
+race() { p=$1 s=$2 c=${1%%[!a-z0-9]*} && shift 2 && export ASAN_OPTIONS=detect_leaks=0 && eval "h=\${$#}" && h=${h##*/}
   strace -qq -o "$T/trace" -e trace=%file,%desc,$c $AS $TOOL "$@" > /dev/null 2>&1
   n=$(awk -v p="^$p" -v c="$c(" -v h="[\"/]$h\"" 'index($0, c) == 1 { k++ } $0 ~ p && seen { print k; exit } $0 ~ h && !/^execve/ { seen = 1 }' "$T/trace")
   [ -n "$n" ] || fail "race: no call matches $p after a first look at $h"
@@ -103,13 +81,10 @@ race() {
   { strace -qq -o "$T/trace" -e trace=$c -e inject=$c:delay_enter=1000000:when=$n $AS $TOOL "$@" > /dev/null 2>&1; echo $? > "$T/raced"; } &
   until grep -qE "^$p" "$T/trace" || [ $((i += 1)) = 500 ]; do sleep 0.01; done
   [ $i != 500 ] && (eval "$s") || { wait $!; fail "race: $p never reached, or the step failed: $s"; }; wait $!
-  grep -qE "^$p.* \(DELAYED\)$" "$T/trace" || fail "race: $p not held: $(cat "$T/trace")"
-}
+  grep -qE "^$p.* \(DELAYED\)$" "$T/trace" || fail "race: $p not held: $(cat "$T/trace")"; }
 fail() { echo "$ROW: $*"; exit 1; }
-# words PATTERN: a row's ERROR as this build prints it; under Wine the system's words are Windows' (Wine's
-# FormatMessage texts, without the full stop), which a row for all gives in Linux's.
-words() {
-  printf '%s\n' "$1" | if [ -z "$W" ]; then cat; else sed 's/No such file or directory$/Path not found/; s/Is a directory$/Access denied/
+# words PATTERN: a row's ERROR as this build prints it: under Wine with Windows' words (FormatMessage's) for Linux's.
+words() { printf '%s\n' "$1" | if [ -z "$W" ]; then cat; else sed 's/No such file or directory$/Path not found/; s/Is a directory$/Access denied/
     s/Permission denied$/Access denied/; s/File too large$/General failure/; s/No space left on device$/Disk full/'; fi; }
 row() {
   [ "$1" = "$ROW" ] || return 0
@@ -135,14 +110,12 @@ row() {
   case $err in -) [ ! -s "$T/stderr" ] ;; *) [ "$(wc -l < "$T/stderr")" = 1 ] && case $error in "ventrim: "$e) ;; *) false ;; esac ;; esac ||
     fail "standard error: $error; expected: ventrim: $e"
   (AS= && eval "$check") || fail "check failed: $check"
-  exit 0
-}
+  exit 0; }
 
 ok= open=$(printf '\nCan%st open: ' "'") write=$(printf '\nCan%st write: ' "'")
 usage=$(printf '\nVentrim <headerFileName>\nArguments provided:\n- *ventrim*')
 locked='mkdir fixed && echo old > fixed/h.h && chattr +i fixed'
-held='echo old > h.h && note h.h && { ${TOOL%ventrim.exe*}hold.exe h.h $HOLD > "$T/held" & } &&
-  while [ ! -s "$T/held" ]; do sleep 0.05; done'
+held='echo old > h.h && note h.h && { ${TOOL%ventrim.exe*}hold.exe h.h $HOLD > "$T/held" & } && while [ ! -s "$T/held" ]; do sleep 0.05; done'
 pipe='{ ${TOOL%ventrim.exe*}hold.exe "$1" > "$T/piped" 2> "$T/ready" & } && while [ ! -s "$T/ready" ]; do sleep 0.05; done'
 help="
 Ventrim <headerFileName>
@@ -157,16 +130,14 @@ With SOURCE_DATE_EPOCH set, the header depends only on its value, the path
 and (with --revision) the work tree.
 Exit status: 0 written; 1 it cannot be opened or written; 2 a wrong command
 line, or SOURCE_DATE_EPOCH not a time. The cause goes to standard error."
-u='; usage: ventrim [--revision=DIR] <headerFileName>' named='; a header so named is written as'
-# The tool's own words that rows share; ug: $u as a pattern.
-ug="${u%%\[*}\\[${u#*\[}" needs='--revision needs a folder: --revision=DIR, before the header path'
-notime=' is not a time: set it to whole seconds since 1970, from 0 to 253402300799'
+# The tool's own words that rows share (ug: $u as a pattern).
+u='; usage: ventrim [--revision=DIR] <headerFileName>' named='; a header so named is written as' ug="${u%%\[*}\\[${u#*\[}"
+needs='--revision needs a folder: --revision=DIR, before the header path' notime=' is not a time: set it to whole seconds since 1970, from 0 to 253402300799'
 sticky="refused: in a sticky folder others may write, the file belongs to neither you nor the folder's owner"
 # wrong LINE ARG...: given the ARGs the tool exits with 2, writes nothing, and says "ventrim: LINE" on standard error.
 wrong() { l=$1 && shift && { $TOOL "$@" > /dev/null 2> "$T/e"; [ $? = 2 ]; } && [ "$(tr -d '\r' < "$T/e")" = "ventrim: $l" ] && only ||
   { echo "$*: $(cat "$T/e")"; return 1; }; }
 
-# The rows' longer programs (the rows say why).
 # lookAlikes: fullwidth options, digits and zones are names; a folder after --revision= may have any name.
 lookAlikes() { header －－help --help && cp －－help first.h && TZ=ＡＢＣ-3 $TOOL z.h > /dev/null && clock UTC z.h && TZ=ABC-５ $TOOL f.h > /dev/null &&
   clock UTC f.h && ! SOURCE_DATE_EPOCH=１２３ $TOOL e.h > "$T/e" && grep -q 'EPOCH="１２３" is not' "$T/e" &&
@@ -195,9 +166,10 @@ longListings() { repo && echo "f filter=evil" > r/.gitattributes && git -C r add
 filterX() { repo && echo "f filter=x" > r/.gitattributes && git -C r add . && git -C r commit -qm 2 && chown -R 65534:65534 r && touch -d @1 r/f &&
   printf '[filter "x"]\n\tclean = id -u > "%s"; cat\n' "$T/ran" > "$T/x"; }
 # settingsChanged: x becomes a filter between the tool's two runs of git (held apart by strace at the second's clone).
-settingsChanged() { revision $(at) 0 && { ASAN_OPTIONS=detect_leaks=0 strace -qq -e signal=none -o "$T/trace" -e trace=clone -e inject=clone:delay_enter=1000000:when=2 \
-  $TOOL --revision=r h.h > /dev/null 2> "$T/stderr" & } && i=0 && until [ "$(grep -c ^clone "$T/trace" 2> /dev/null)" = 2 ] ||
-  [ $((i += 1)) = 500 ]; do sleep 0.01; done && cat "$T/x" >> r/.git/config && wait $! && grep -q DELAYED "$T/trace" &&
+settingsChanged() { revision $(at) 0 && { ASAN_OPTIONS=detect_leaks=0 strace -qq -e signal=none -o "$T/trace" -e trace=clone \
+  -e inject=clone:delay_enter=1000000:when=2 $TOOL --revision=r h.h > /dev/null 2> "$T/stderr" & } && i=0 &&
+  until [ "$(grep -c ^clone "$T/trace" 2> /dev/null)" = 2 ] || [ $((i += 1)) = 500 ]; do sleep 0.01; done &&
+  cat "$T/x" >> r/.git/config && wait $! && grep -q DELAYED "$T/trace" &&
   unread "its filter or protocol settings changed while it was read" && [ "$(cat "$T/ran")" = 65534 ]; }
 # fakeGit: bin/git, first on PATH, does what $T/mode says (hang without one): fail, flood, or leave a child behind.
 fakeGit() { exec 2> "$T/git" && mkdir bin && PATH=$PWD/bin:$PATH && cat > bin/git << EOF && chmod +x bin/git; }
@@ -216,16 +188,14 @@ standInRuns() { c=0123456789abcdef0123456789abcdef01234567 && revision $c 1 &&
     fail:"not a git repository (or any of the parent directories): .git"; do standin ${m%%:*} &&
     $TOOL --revision=. h.h 2> "$T/stderr" > /dev/null < bin/mode && if [ -z "${m#*:}" ]; then revision $c 1
     else unread "${m#*:}" && [ $(wc -l < "$T/stderr") = 1 ]; fi && i=0 &&
-    while ps -eo stat=,args= | grep -F "$w" | grep -qv "^Z\|grep"; do [ $((i += 1)) = 100 ] && exit 1; sleep 0.05; done || exit 1
-  done; }
+    while ps -eo stat=,args= | grep -F "$w" | grep -qv "^Z\|grep"; do [ $((i += 1)) = 100 ] && exit 1; sleep 0.05; done || exit 1; done; }
 # endingSignals: each signal ends the tool held by strace before its temporary file has a name (at fchmod), or at the rename.
 endingSignals() { ulimit -c 0 && export ASAN_OPTIONS=detect_leaks=0 && chmod 640 s.h &&
   for s in fchmod INT TERM HUP QUIT USR1 USR2 ALRM VTALRM PROF XCPU SYS 32 33 RTMIN; do c=${s%%[A-Z0-9]*}
     { env --default-signal strace -qq -o /dev/null -e inject=${c:-renameat2}:delay_enter=2000000 $TOOL s.h > /dev/null & } &&
     until [ "$(ls -A)" != s.h ] || f=$(ls -l /proc/$(pgrep -P $!)/fd 2> /dev/null | grep "#.*(deleted)") || ! kill -0 $!; do :; done
     if [ $c ]; then only s.h && [ $(stat -Lc %a "/proc/$(pgrep -P $!)/fd/$(echo $f | cut -d" " -f9)") = 600 ] && wait $! && continue; exit 1; fi
-    [ $(stat -c %a .s.h.*) = 640 ] && kill -s $s $(pgrep -P $!); wait $!; [ "$(kill -l $?)" = $s ] && only s.h && header s.h s.h || exit 1
-  done; }
+    [ $(stat -c %a .s.h.*) = 640 ] && kill -s $s $(pgrep -P $!); wait $!; [ "$(kill -l $?)" = $s ] && only s.h && header s.h s.h || exit 1; done; }
 # attack: nobody's evil/stamp.h links to a deleted file of nobody's process, whose "(deleted)" name links to secret.h.
 attack() { mkdir -m 755 safe && echo secret > safe/secret.h && chmod 600 safe/secret.h && mkdir evil && chown 65534:65534 evil &&
   { $nobody sh -c 'cd evil; exec 3> f; chmod 666 f; rm f; ln -s /proc/$$/fd/3 stamp.h; ln -s "$0/safe/secret.h" "f (deleted)"
@@ -247,15 +217,15 @@ killAtRename() { echo old > k.h && note k.h && w=${TOOL#*TMPDIR=} && for p in $(
 # The command line. A wrong one says on standard error what was wrong and the right form, one line.
 row NoArgument all 2 "$usage" "no header path given$ug" '' 'only && wrong "2 header paths given, where one is written$u" a.h b.h'
 row ArgumentsListedLiterally all 2 "$usage$(printf '\n- a%%sb.h\n- \n- -x')" "unknown option -x$named ./-x" '' 'only' 'a%sb.h' '' '-x'
-row DashWordsAreNoFiles all 2 "$usage$(printf '\n- -v')" "unknown option -v$named ./-v" '' 'for a in -help -V "-?" -; do wrong "unknown option $a$named ./$a" "$a" || exit 1; done &&
-  wrong "unknown option -\033$named ./-\033" "-$(printf "\033")"' -v
+row DashWordsAreNoFiles all 2 "$usage$(printf '\n- -v')" "unknown option -v$named ./-v" '' 'wrong "unknown option -\033$named ./-\033" "-$(printf "\033")" &&
+  for a in -help -V "-?" -; do wrong "unknown option $a$named ./$a" "$a" || exit 1; done' -v
 row HelpWritesNoFile all 0 "$help" - '' 'only && [ "$($TOOL -h)" = "$($TOOL --help)" ] && only' --help
 row HelpSwitchOfWindows windows 0 "$help" - '' 'only && wrong "/? goes alone, as in ventrim /?" "/?" h.h' '/?'
 row VersionWritesNoFile all 0 "$(printf '\nventrim %s' "$VERSION")" - '' 'only' --version
 row HeaderNamedLikeAnOption all 0 "$ok" - '' 'header ./--help ./--help && only --help' ./--help
 row RevisionWithAFolderNamedOutsideASCIIAlone all 2 "$usage*" "no header path after --revision=DIR$ug" '' 'only' --revision=ā
-row RevisionWithoutAFolderOrHeader all 2 "$usage$(printf '\n- --revision=\n- h.h')" "$needs" '' 'wrong "$needs" --revision h.h && wrong "no header path after --revision=DIR$u" --revision=. &&
-  wrong "2 header paths given, where one is written$u" --revision=. a.h b.h &&
+row RevisionWithoutAFolderOrHeader all 2 "$usage$(printf '\n- --revision=\n- h.h')" "$needs" '' 'wrong "$needs" --revision h.h &&
+  wrong "no header path after --revision=DIR$u" --revision=. && wrong "2 header paths given, where one is written$u" --revision=. a.h b.h &&
   wrong "--revision=DIR comes first, before the header path" h.h --revision=. &&
   wrong "--help goes alone, as in ventrim --help$named ./--help" --revision=. --help' --revision= h.h
 # Under Windows an option, a number or a zone is judged by the text the system received: a fullwidth
@@ -266,8 +236,7 @@ row LookAlikesAreNoOptionsNumbersOrZones windows 0 "$ok" - 'date +%s > "$T/befor
 # SOURCE_DATE_EPOCH (on Windows in any case): the header depends only on it and the path, in UTC
 # whatever TZ says, with the GUID every version gives them; one that holds it already is not touched.
 row ReproducibleStampLeftAsItIs all 0 "$ok" - 'e=SOURCE_DATE_EPOCH && [ -z "$W" ] || e=Source_Date_Epoch
-  export $e=1700000000 TZ=IST-5:30 &&
-  mkdir o && (cd o && $TOOL h.h) > /dev/null && cp o/h.h h.h && touch -d @946684800 h.h && note h.h' \
+  export $e=1700000000 TZ=IST-5:30 && mkdir o && (cd o && $TOOL h.h) > /dev/null && cp o/h.h h.h && touch -d @946684800 h.h && note h.h' \
   'same h.h && [ $(stat -c %Y h.h) = 946684800 ] && header h.h h.h && grep -qx "#define USER_NAME \"\"" "$T/h" &&
   grep -qx "#define COMPILE_TIME_DATE_STR \"Tue Nov 14 22:13:20 2023\"" "$T/h" && grep -q "_INT 0x6553F100" h.h &&
   grep -q "GUID {0xB8,0x1C,0xD6,0xF0,0x91,0x19,0x1D,0xB1}" h.h' h.h
@@ -282,8 +251,7 @@ row SourceDateEpochNotATime all 2 "$(printf '\nSOURCE_DATE_EPOCH="+1" is not a w
 row RevisionOfACleanTree posix,git 0 "$ok" - 'repo && mkdir r/sub && touch -d @1 r/f && echo new > r/new && note r/.git/index &&
   export GIT_DIR=/nonexistent' 'revision $(at) 0 && same r/.git/index' --revision=r/sub h.h
 row RevisionOfAModifiedTree posix,git 0 "$ok" - 'repo && echo b >> r/f' 'revision $(at) 1 && git -C r add f &&
-  $TOOL --revision=r h.h > /dev/null && revision $(at) 1 && git -C r commit -qm 2 && $TOOL --revision=r h.h > /dev/null &&
-  revision $(at) 0' --revision=r h.h
+  $TOOL --revision=r h.h > /dev/null && revision $(at) 1 && git -C r commit -qm 2 && $TOOL --revision=r h.h > /dev/null && revision $(at) 0' --revision=r h.h
 row RevisionOfAWorktree posix,git 0 "$ok" - 'repo --object-format=sha256 && git -C r worktree add -q --detach ../w &&
   git -C w commit -q --allow-empty -m 2 && echo b >> w/f && at w | grep -Eqx "[0-9a-f]{64}"' \
   'revision $(at w) 1 && $TOOL --revision=r h.h > /dev/null && revision $(at) 0' --revision=w h.h
@@ -322,8 +290,7 @@ row RevisionOfAGitThatHangsOrFails posix 0 "$ok" "revision of . not read: git di
 row RevisionOfAStandInGit windows 0 "$ok" - 'standin status' standInRuns --revision=. h.h
 
 # A header is written, stamped afresh, and replaces whatever was there.
-row NewHeader posix 0 "$ok" - 'umask 027' \
-  'header new.h new.h && [ $(stat -c %a new.h) = 640 ] && grep -qx "#define USER_NAME \"$(id -un)\"" new.h && only new.h' new.h
+row NewHeader posix 0 "$ok" - 'umask 027' 'header new.h new.h && [ $(stat -c %a new.h) = 640 ] && grep -qx "#define USER_NAME \"$(id -un)\"" new.h && only new.h' new.h
 # The local zone is TZ where the C runtime reads it as meant (to the second), else (a zone name,
 # hours out of range) the system's, which Wine takes from TZ as the C library reads it.
 row StampedAfreshInTheLocalZone all 0 "$ok" - 'date +%s > "$T/before" && $TOOL first.h > /dev/null &&
@@ -372,8 +339,7 @@ row OwnerNotKeptRewrittenInPlace posix,root 0 "$ok" - 'mkdir -m 777 o && touch g
 # A file system that cannot exchange two names (as strace makes it seem) still gets the header by a
 # rename (LeakSanitizer cannot run under strace). Links: the file a link points to is replaced, the link kept.
 row RenameWhereNamesCannotBeExchanged posix,strace 0 "$ok" - 'echo old > h.h && note h.h &&
-  export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o /dev/null -e inject=renameat2:error=EINVAL:when=1"' \
-  'header h.h h.h && ! same h.h && only h.h' h.h
+  export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o /dev/null -e inject=renameat2:error=EINVAL:when=1"' 'header h.h h.h && ! same h.h && only h.h' h.h
 row AbsoluteAndRelativeLinks posix 0 "$ok" - 'mkdir real sub && ln -s "$PWD/real/stamp.h" abs.h && echo old > sub/stamp.h &&
   ln -s stamp.h sub/rel.h' '$TOOL sub/rel.h > /dev/null && [ -L abs.h ] && [ -L sub/rel.h ] && header real/stamp.h abs.h &&
   header sub/stamp.h sub/rel.h && cd real && only stamp.h && cd ../sub && only rel.h stamp.h' abs.h
@@ -390,8 +356,7 @@ row StandardOutputAsAPipe posix 0 '
 /\**/dev/stdout *#endif' - '' 'only' /dev/stdout
 row StandardOutputThroughProcWithoutStandardInput posix 0 '
 /\**/proc/self/fd/1 *#endif' - 'exec 0<&-' 'only' /proc/self/fd/1
-row StandardOutputToALongPath posix 0 - - 'mkdir -p "$T/$(dirname "$(long 600)")" && exec > "$T/$(long 600)"' \
-  'header "$T/$(long 600)" /dev/stdout' /dev/stdout
+row StandardOutputToALongPath posix 0 - - 'mkdir -p "$T/$(dirname "$(long 600)")" && exec > "$T/$(long 600)"' 'header "$T/$(long 600)" /dev/stdout' /dev/stdout
 # The tool inherits fd 3 of a deleted file: no file named as /proc names it is made.
 row LinkToADeletedFile posix 0 "$ok" - 'exec 3> f && rm f && ln -s /proc/self/fd/3 stamp.h' 'only stamp.h' stamp.h
 row RootRunInAHostileFolderHandsNoFileOver posix,root 0 "$ok" - attack \
@@ -402,8 +367,7 @@ row RenamedOntoInAStickyFolderMidRun posix,root,strace 0 "$ok" - 'mkdir -m 1777 
 row OverlappingRunsLeaveAWholeHeader posix,strace 0 "$ok" - '' overlapping x.h
 # A runner who may not write the folder rewrites the header in place; the file another run put there
 # meanwhile gets the header, the one it replaced (linked as $T/old) is left as it was then.
-row ReplacedMidRunNotRewrittenInPlace posix,root,strace 0 "$ok" - 'mkdir -m 755 f && echo old > f/h.h && chmod 666 f/h.h &&
-  ln f/h.h "$T/old"' replacedMidRun x.h
+row ReplacedMidRunNotRewrittenInPlace posix,root,strace 0 "$ok" - 'mkdir -m 755 f && echo old > f/h.h && chmod 666 f/h.h && ln f/h.h "$T/old"' replacedMidRun x.h
 
 # Paths that cannot be opened are reported and left alone.
 # Control bytes in a path are printed as the header's comment escapes them: each line stays one line.
@@ -412,15 +376,18 @@ row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " "a%sb/x.h: No such fi
   [ $(wc -l < "$T/e") = 1 ] && grep -q "^ventrim: a.012b.033/x.h: " "$T/e"' a%sb/x.h
 row AFolder all 1 "${open}sub " "sub: Is a directory" 'mkdir sub' 'cd sub && only' sub
 # In one log the cause follows the report it explains.
-row CauseAfterTheReportInOneLog all 1 "${open}no/x.h " "no/x.h: No such file or directory" '' '$TOOL no/x.h 2>&1 | tr -d "\r" > "$T/log"; [ $(wc -l < "$T/log") = 3 ] &&
-  [ "$(sed 2q "$T/log")" = "$banner${open}no/x.h " ] && sed -n 3p "$T/log" | grep -q "^ventrim: no/x.h: "' no/x.h
+row CauseAfterTheReportInOneLog all 1 "${open}no/x.h " "no/x.h: No such file or directory" '' '$TOOL no/x.h 2>&1 | tr -d "\r" > "$T/log"
+  [ $(wc -l < "$T/log") = 3 ] && [ "$(sed 2q "$T/log")" = "$banner${open}no/x.h " ] && sed -n 3p "$T/log" | grep -q "^ventrim: no/x.h: "' no/x.h
 # Causes of the tool's own, where the system's would mislead.
 row EmptyPath all 1 "${open} " ": an empty path names no file: give the header's path" '' 'only' ''
-row PathEndingInASeparator all 1 "${open}h.h/ " "h.h/: the path ends in '/', which names a folder: give the header's file name" 'touch h.h' '[ ! -s h.h ] && only h.h' h.h/
+row PathEndingInASeparator all 1 "${open}h.h/ " "h.h/: the path ends in '/', which names a folder: give the header's file name" 'touch h.h' \
+  '[ ! -s h.h ] && only h.h' h.h/
 row ReadOnlyHeader all,root 1 "${open}ro.h " "ro.h: Permission denied" 'echo keep > ro.h && chmod 444 ro.h && { [ -n "$W" ] || AS=$nobody; }' \
   '[ $(cat ro.h) = keep ] && only ro.h' ro.h
-row TooManyOpenFiles posix 1 "${open}h.h " "h.h: Too many open files" 'echo old > h.h && exec 3>&- 4>&- && AS="prlimit --nofile=5 --"' '[ $(cat h.h) = old ] && only h.h' h.h
-row FileInAFolderThatTakesNoNewFile posix,root 1 "${write}/proc/version " "/proc/version: refused: its folder takes no new file, which replacing the file needs" '' '' /proc/version
+row TooManyOpenFiles posix 1 "${open}h.h " "h.h: Too many open files" 'echo old > h.h && exec 3>&- 4>&- && AS="prlimit --nofile=5 --"' \
+  '[ $(cat h.h) = old ] && only h.h' h.h
+row FileInAFolderThatTakesNoNewFile posix,root 1 "${write}/proc/version " \
+  "/proc/version: refused: its folder takes no new file, which replacing the file needs" '' '' /proc/version
 row LockedFolder posix,root 1 "${open}locked/x.h " "locked/x.h: Permission denied" 'mkdir -m 555 locked && AS=$nobody' 'cd locked && only' locked/x.h
 
 # Where the folder takes no new entry, a writable header is rewritten in place (a longer one keeps no tail);
@@ -428,8 +395,8 @@ row LockedFolder posix,root 1 "${open}locked/x.h " "locked/x.h: Permission denie
 row WritableHeaderInALockedFolder all,root 0 "$ok" - "$locked"' && seq 1000 > fixed/h.h && note fixed/h.h' \
   'header fixed/h.h fixed/h.h && same fixed/h.h && cd fixed && only h.h' fixed/h.h
 # A lock another process holds on it (a reader's shared one too) is waited for 2 seconds at most.
-row LockWaitedForTwoSecondsAtMost posix,root 1 "${write}fixed/h.h " "fixed/h.h: refused: another process kept the file locked for 2 seconds" "$locked"' && hold 5' 'kill $(cat "$T/holder") && [ $(cat fixed/h.h) = old ] &&
-  hold 0.5 && $TOOL fixed/h.h > /dev/null && header fixed/h.h fixed/h.h' fixed/h.h
+row LockWaitedForTwoSecondsAtMost posix,root 1 "${write}fixed/h.h " "fixed/h.h: refused: another process kept the file locked for 2 seconds" \
+  "$locked"' && hold 5' 'kill $(cat "$T/holder") && [ $(cat fixed/h.h) = old ] && hold 0.5 && $TOOL fixed/h.h > /dev/null && header fixed/h.h fixed/h.h' fixed/h.h
 # A folder that takes new files but refuses renames and deletions (under Wine, Linux's append-only one).
 row AppendOnlyFolder all,root 0 "$ok" - 'mkdir a && echo old > a/h.h && note a/h.h && chattr +a a' \
   'same a/h.h && header a/h.h a/h.h && $TOOL a/n.h > /dev/null && header a/n.h a/n.h && { [ -n "$W" ] || { cd a && only h.h n.h; }; }' a/h.h
@@ -437,14 +404,11 @@ row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" - 'mkdir -m 1777 t && s
   'header t/h.h t/h.h && same t/h.h && [ $(stat -c %u t/h.h) = 0 ] && cd t && only h.h' t/h.h
 # A header or pipe of neither the runner nor the folder's owner is refused there, as the kernel's
 # protected_regular and protected_fifos do (the owner's pipe is not).
-row OthersHeaderInAStickyFolder posix,root 1 "${open}t/h.h " "t/h.h: $sticky" 'mkdir -m 1777 t && echo old > t/h.h && chown 65534 t/h.h' \
-  '[ $(cat t/h.h) = old ]' t/h.h
+row OthersHeaderInAStickyFolder posix,root 1 "${open}t/h.h " "t/h.h: $sticky" 'mkdir -m 1777 t && echo old > t/h.h && chown 65534 t/h.h' '[ $(cat t/h.h) = old ]' t/h.h
 row OthersPipeInAGroupStickyFolder posix,root 1 "${open}t/p " "t/p: $sticky" 'mkdir -m 1770 t && mkfifo t/p && chown 65534 t/p && exec 3<> t/p' \
   '[ -p t/p ] && chown 0 t/p && exec 3<> t/p && $TOOL t/p > /dev/null && timeout 5 head -n $(lines) <&3 > "$T/p" && header "$T/p" t/p' t/p
-row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" - 'echo old > h.h && note h.h && mount --bind h.h h.h' \
-  'header h.h h.h && same h.h && only h.h && umount h.h' h.h
-row FileSystemWithoutAcls posix,mount 0 "$ok" - 'mkdir r && mount -t ramfs ramfs r && echo old > r/h.h && note r/h.h' \
-  'header r/h.h r/h.h && ! same r/h.h' r/h.h
+row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" - 'echo old > h.h && note h.h && mount --bind h.h h.h' 'header h.h h.h && same h.h && only h.h && umount h.h' h.h
+row FileSystemWithoutAcls posix,mount 0 "$ok" - 'mkdir r && mount -t ramfs ramfs r && echo old > r/h.h && note r/h.h' 'header r/h.h r/h.h && ! same r/h.h' r/h.h
 row FailedWriteInPlaceKeepsTheOldHeader all,root 1 "${write}fixed/h.h " "fixed/h.h: File too large" "$locked"' && ulimit -f 0' '[ $(cat fixed/h.h) = old ]' fixed/h.h
 row SizeLimitBeforeALongerHeaderInPlace posix,root 1 "${write}fixed/h.h " "fixed/h.h: File too large" 'mkdir fixed && seq 1000 > fixed/h.h && chattr +i fixed &&
   AS="prlimit --fsize=100"' '[ "$(cat fixed/h.h)" = "$(seq 1000)" ]' fixed/h.h
@@ -482,8 +446,7 @@ row KilledAtTheRenameLeavesAWholeHeader windows,strace 0 "$ok" - killAtRename 'h
 # Only the bits Wine's ACL shows (the owner's and others' read and write) tell a mode from a new file's.
 row ModeKeptUnderWine windows 0 "$ok" - 'echo old > h.h && chmod 640 h.h && umask 022 && echo old > g.h && chmod 664 g.h' \
   '[ $(stat -c %a h.h) = 640 ] && header h.h h.h && $TOOL g.h > /dev/null && [ $(stat -c %a g.h) = 644 ]' h.h
-row SystemAttributeKept windows 0 "$ok" - 'echo old > h.h && ${TOOL% *} attrib +s h.h' \
-  '${TOOL% *} attrib h.h | cut -c1-12 | grep -q S && header h.h h.h' h.h
+row SystemAttributeKept windows 0 "$ok" - 'echo old > h.h && ${TOOL% *} attrib +s h.h' '${TOOL% *} attrib h.h | cut -c1-12 | grep -q S && header h.h h.h' h.h
 
 # A holder that does not share writing (a compiler, a virus scanner) is waited for, briefly; one that shares
 # writing but not deletion (an editor) blocks only the replacement: the header is rewritten in place at once.
@@ -494,8 +457,7 @@ row HugeHeaderKeptWhenTheRewriteFails windows 1 "${write}h.h " "h.h: General fai
   truncate -s 4294967396 h.h && ${held#echo old > h.h && } && ulimit -f 0" '[ $(stat -c %s h.h) = 4294967396 ] && only h.h' h.h
 # A compile that holds it for a moment when the rename comes: the rename is tried again, the header replaced.
 row HeldWhenTheRenameComes windows 0 "$ok" - "HOLD=temp && $held" 'header h.h h.h && ! same h.h && only h.h' h.h
-row HeldSharingWritingByAnotherProcess windows 0 "$ok" - "HOLD='1800 shared' && $held" \
-  'header h.h h.h && same h.h && only h.h && ! grep -q released "$T/held"' h.h
+row HeldSharingWritingByAnotherProcess windows 0 "$ok" - "HOLD='1800 shared' && $held" 'header h.h h.h && same h.h && only h.h && ! grep -q released "$T/held"' h.h
 
 # Standard output is a report: the header is written without it.
 row StandardOutputWithoutReader posix 0 - - 'mkfifo "$T/p" && exec 3<> "$T/p" > "$T/p" 3<&-' 'header h.h h.h &&
