@@ -432,7 +432,7 @@ row FullDevice all 1 "${write}full " "full: No space left on device" 'if [ $(id 
 row NulDevice windows 0 "$ok" - '' 'only' NUL
 row PipeServerWithOneInstance windows 0 "$ok" - "$pipe" \
   'until grep -q endif "$T/piped" || [ $((i += 1)) = 50 ]; do sleep 0.1; done; header "$T/piped" "$1"' '\\.\pipe\ventrim-'$$
-row PipeWithoutServer windows 1 "${open}*pipe*nobody-$$ " "*pipe*nobody-$$: File not found" '' 'only' '\\.\pipe\nobody-'$$
+row PipeWithoutServer windows 1 "${open}*pipe*nobody-$$ " '\\\\.\\pipe\\nobody-'$$': File not found' '' 'only' '\\.\pipe\nobody-'$$
 row ConsoleNotOpened windows 1 "${open}CON " "CON: Invalid handle" '! $TOOL CONOUT\$ > "$T/out"' 'grep -q "open: CONOUT" "$T/out" && only' CON
 
 # The file is the one the argument names, though the ANSI text printed and written into the header
