@@ -200,10 +200,10 @@ endingSignals() { ulimit -c 0 && export ASAN_OPTIONS=detect_leaks=0 && chmod 640
 attack() { mkdir -m 755 safe && echo secret > safe/secret.h && chmod 600 safe/secret.h && mkdir evil && chown 65534:65534 evil &&
   { $nobody sh -c 'cd evil; exec 3> f; chmod 666 f; rm f; ln -s /proc/$$/fd/3 stamp.h; ln -s "$0/safe/secret.h" "f (deleted)"
     exec sleep 30' "$PWD" > /dev/null 2>&1 & } && echo $! > "$T/attacker" && while [ ! -L "evil/f (deleted)" ]; do sleep 0.01; done; }
-# renamedOnto: another user renames a file onto t/h.h between the tool's look at h.h in t and at t/h.h, then between those and its open.
+# renamedOnto: another user renames a file onto t/h.h between the tool's looks at h.h in its folder and at t/h.h, then between those and its open.
 renamedOnto() { for p in 'newfstatat.AT_FDCWD, "t/h.h"' 'openat.[0-9]+, "h.h"'; do $nobody sh -c "echo a1 > t/h.h; echo a2 > t/a2" &&
   race "$p" "$nobody mv t/a2 t/h.h" t/h.h && [ $(cat "$T/raced") = 1 ] && [ $(cat t/h.h) = a2 ] || exit 1; done; }
-# overlapping: another run replaces h.h between the tool's look at h.h in . and at ./h.h, before its open, and before its rename.
+# overlapping: another run replaces h.h between the tool's looks at it in its folder and at its path, then before its open, then before its rename.
 overlapping() { for p in 'newfstatat.AT_FDCWD, "h.h"' renameat2 'openat.[0-9]+, "h.h"'; do echo old > h.h && race "$p" "$TOOL h.h > /dev/null && note h.h" h.h &&
   [ $(cat "$T/raced") = 0 ] && header h.h h.h && ! same h.h && only h.h x.h || exit 1; done; }
 # replacedMidRun: another run replaces f/h.h between the tool's first looks at it and the in-place rewrite's look again.
