@@ -1,0 +1,2 @@
+# the <source> argument is empty
+ventrim_add_link_stamp(headed [[]] h.h)

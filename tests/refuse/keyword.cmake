@@ -1,0 +1,2 @@
+# REVISION stands where <header> belongs
+ventrim_add_stamp_header(headed REVISION)
