@@ -243,6 +243,8 @@ def main():
     if rc != 0:
         sys.exit(out + "\nthe unmutated tree fails its tests: " + " ".join(failed))
     tests_run = re.findall(r"^\s*\d+/\d+ Test\s+#\d+: (\S+) \.", out, re.M)
+    if not tests_run:
+        sys.exit(out + "\nno test to judge a mutant by")
 
     pool = [m for path in files for m in mutants(path) if re.search(args.only, m["where"])]
     if args.sample is not None:
