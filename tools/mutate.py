@@ -81,7 +81,7 @@ BLOCKS = re.compile(r"^\s*(if|elseif|else|endif|foreach|endforeach|while|endwhil
 COMMAND = re.compile(r"^\s*[A-Za-z_]\w*\s*\(")
 
 KINDS = {
-    "posix": dict(build="build-mutate", windows="OFF", target=None, timeout=30,
+    "posix": dict(build="build-mutate", windows="OFF", target=None, timeout=120,
                   select=["-E", "^(consumer|version|wine|example|stamp_diff)"]),
     "win32": dict(build="build-mutate-win", windows="ON", target="ventrim_windows", timeout=90,
                   select=["-L", "^wine$"]),
