@@ -321,6 +321,8 @@ row AccountsAsTheCLibraryReadsThem posix,mount 0 "$ok" 'accounts "passwd: files"
 row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" 'accounts "passwd: systemd files" "zed:x:0:0::/:"' 'user root' h.h
 row LongestNameNearPathMaxGetsATemporaryFile posix 0 "$ok" 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' \
   '! same "$1"' "$(long 4090)"
+row PathPastMaxPathUnderWine windows 0 "$ok" 'mkdir -p "$(dirname "$1")" && echo old > "$1"' 'header "$1" "$1"' \
+  "$(dirname "$(long 700)")/h.h"
 # A signal that ends the process while the temporary file has a name (held there by strace) leaves a
 # whole header and none. 32 and 33: the C library's own. Before, it has no name, and mode 600.
 row EndingSignalsLeaveNoTemporaryFile posix,strace 0 "$ok" '' 'ulimit -c 0 && export ASAN_OPTIONS=detect_leaks=0 &&
