@@ -46,7 +46,7 @@ set(options "" [[target_compile_options(@ PRIVATE -Wall -Wall "SHELL:-include ${
   [[@P COMPILE_FLAGS "-DCF=1 -Wextra" COMPILE_WARNING_AS_ERROR ON)]])
 set(std "" "@P C_STANDARD 17 CXX_STANDARD 17)" "@P C_STANDARD 90 CXX_STANDARD 98)" "@P CXX_STANDARD 23 C_STANDARD 23)"
   "@P C_STANDARD 11 C_EXTENSIONS OFF CXX_STANDARD 14 CXX_EXTENSIONS ON)" "@P CXX_STANDARD 17 CXX_STANDARD_REQUIRED ON C_STANDARD 99 C_STANDARD_REQUIRED ON)"
-  "@P C_EXTENSIONS OFF CXX_EXTENSIONS OFF)" "target_compile_features(@ PUBLIC c_restrict cxx_constexpr)" "target_compile_features(@ PRIVATE c_std_11 cxx_std_20)")
+  "@P C_EXTENSIONS OFF CXX_EXTENSIONS OFF)" "@P C_STANDARD 90 CXX_STANDARD 98)\nadd_library(@_f INTERFACE)\ntarget_compile_features(@_f INTERFACE c_static_assert cxx_decltype_auto)\ntarget_link_libraries(@ PRIVATE @_f)" "target_compile_features(@ PRIVATE c_std_11 cxx_std_20)")
 set(pic "" "@P POSITION_INDEPENDENT_CODE ON)" "@P POSITION_INDEPENDENT_CODE OFF)" [[@P POSITION_INDEPENDENT_CODE "")]] "@P COMPILE_WARNING_AS_ERROR ON)")
 set(vis "" "@P C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET protected VISIBILITY_INLINES_HIDDEN ON)")
 set(exports "" "@P ENABLE_EXPORTS ON)" "@P ENABLE_EXPORTS ON DEFINE_SYMBOL X_API)" [[@P DEFINE_SYMBOL "")]] "@P DEFINE_SYMBOL MY_BUILD)")
@@ -62,7 +62,8 @@ set(late "" [[string(APPEND CMAKE_@L_FLAGS " -DLATE")]] [[set(CMAKE_@L_FLAGS_DEB
 set(features "precompiled headers=PRIVATE pre.h <" "reused precompiled headers=REUSE_FROM" "unity build=UNITY_BUILD ON\\)"
   "Unix Makefiles' compile folder=^Unix Makefiles" "caller's variables named like locals=LEAK" "include spellings=//usr/include"
   "an outside folder before a project folder=PROJECT_BEFORE ON.\ninclude_directories./opt/out" "SYSTEM folders=SYSTEM|_imp"
-  "emptied PIC of a library=(SHARED|MODULE) .*POSITION_INDEPENDENT_CODE \"\"" "CMP0043 OLD=(Multi-Config[^\n]*|Debug|Release) [CX]+\n.*VERSION 2.8.12")
+  "emptied PIC of a library=(SHARED|MODULE) .*POSITION_INDEPENDENT_CODE \"\"" "CMP0043 OLD=(Multi-Config[^\n]*|Debug|Release) [CX]+\n.*VERSION 2.8.12"
+  "a standard raised by a linked library's feature=c_static_assert")
 
 # The projects, in one configure for each generator, compiler and build type drawn. Clang also for another
 # target and a sysroot of its own, which holds a header the stamp includes; clang-cl configured only.
