@@ -381,6 +381,8 @@ row RenamedOntoInAStickyFolderMidRun posix,root,strace 0 "$ok" 'mkdir -m 1777 t'
 row OverlappingRunsLeaveAWholeHeader posix,strace 0 "$ok" '' '
   for p in "newfstatat.AT_FDCWD, \"h.h\"" renameat2 "openat.[0-9]+, \"h.h\""; do echo old > h.h && race "$p" "$TOOL h.h > /dev/null && note h.h" h.h &&
     [ $(cat "$T/raced") = 0 ] && header h.h h.h && ! same h.h && only h.h x.h || exit 1; done' x.h
+row FolderPutAtTheNameMidExchange posix,strace 0 "$ok" '' 'echo old > h.h && race renameat2 "rm h.h && mkdir h.h" h.h &&
+  [ -d h.h ] && only h.h x.h' x.h
 # A runner who may not write the folder rewrites the header in place; the file another run put there
 # meanwhile gets the header, the one it replaced (linked as $T/old) is left as it was then.
 row ReplacedMidRunNotRewrittenInPlace posix,root,strace 0 "$ok" 'mkdir -m 755 f && echo old > f/h.h && chmod 666 f/h.h &&
