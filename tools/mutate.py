@@ -274,6 +274,8 @@ def main():
             path.write_text(original)
         name = f"{mutant['where']} {mutant['label']}: {mutant['shown']}"
         record[name] = failed
+        if args.record:  # kept as it grows: a run stopped early still tells what it judged
+            pathlib.Path(args.record).write_text(json.dumps(record, indent=1) + "\n")
         if rc == 0:
             survived.append(name)
             print("SURVIVED", name, flush=True)
@@ -283,8 +285,6 @@ def main():
                 sole_killers.setdefault(failed[0], []).append(f"{mutant['where']} {mutant['label']}")
             print("killed  ", mutant["where"], mutant["label"], "by", " ".join(failed) or "ctest", flush=True)
     run(["cmake", "--build", str(build), *target])
-    if args.record:
-        pathlib.Path(args.record).write_text(json.dumps(record, indent=1) + "\n")
     total = killed + len(survived)
     print(f"\n{killed} of {total} mutants killed ({100 * killed / max(total, 1):.0f}%), "
           f"{stillborn} did not build.")
