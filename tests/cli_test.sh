@@ -252,6 +252,8 @@ row RevisionOfAnOwnerNotExaminedOrNotTaken posix,git,root,strace 0 "$ok" 'repo &
   'unread "its work tree cannot be examined: Input/output error" && $TOOL --revision=w h.h 2> "$T/stderr" > /dev/null &&
   unread "its .git names no folder that can be examined" && ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e inject=setgroups:error=EPERM $TOOL --revision=r h.h \
   2> "$T/stderr" > /dev/null && unread "git cannot be run as $(id -un 65534): Operation not permitted"' --revision=r h.h
+row RevisionOwnerNotTakenSaysWhy posix,git,root,strace 0 "$ok" 'repo && chown -R 65534:65534 r && export ASAN_OPTIONS=detect_leaks=0 &&
+  AS="strace -f -qq -o /dev/null -e inject=setuid:error=EAGAIN"' 'unread "git cannot be run as $(id -un 65534): Resource temporarily unavailable"' --revision=r h.h
 # All of git's output is read: a filter configured after 6,000 other settings is turned off; a change listed after
 # an upstream of 70,000 characters counts.
 row RevisionOfLongListingsReadWhole posix,git 0 "$ok" 'repo && echo "f filter=evil" > r/.gitattributes && git -C r add . &&
