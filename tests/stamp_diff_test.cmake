@@ -85,7 +85,8 @@ endif()
 if(clang_cl)
   list(APPEND compilers cl)
   list(APPEND features "a cl-style compiler= cl " "clang-cl's system flag= cl [^\n]* C\n.*CMAKE_C_STANDARD_INCLUDE_DIRECTORIES"
-    "a C standard newer than clang-cl's= cl [^\n]* C\n.*C_EXTENSIONS OFF.*C_STANDARD 23")
+    "a C standard newer than clang-cl's= cl [^\n]* C\n.*C_EXTENSIONS OFF.*C_STANDARD 23"
+    "clang-cl's debug information format by policy= cl Debug ")
 endif()
 # The project as written for target <name> in folder c<name>, and a twin without SYSTEM folders.
 function(write_case name text)
@@ -144,7 +145,12 @@ foreach(key IN LISTS keys)
   set(setup "${setup_${key}}")
   list(POP_FRONT setup generator compiler type)
   file(READ "${WORK_DIR}/${key}/src/CMakeLists.txt" subdirs)
-  file(WRITE "${WORK_DIR}/${key}/src/CMakeLists.txt" "cmake_minimum_required(VERSION 3.20)\nproject(Diff C CXX)\n"
+  # A Debug build's debug information format by policy CMP0141 (3.25), else by flags.
+  set(top 3.20)
+  if(type STREQUAL "Debug")
+    set(top 3.20...3.25)
+  endif()
+  file(WRITE "${WORK_DIR}/${key}/src/CMakeLists.txt" "cmake_minimum_required(VERSION ${top})\nproject(Diff C CXX)\n"
     "add_executable(Ventrim::ventrim IMPORTED GLOBAL)\nset_target_properties(Ventrim::ventrim PROPERTIES IMPORTED_LOCATION /bin/true)\n"
     "include(${VENTRIM_SOURCE_DIR}/cmake/VentrimStamp.cmake)\nset(launcher ${launcher})\n${subdirs}")
   execute_process(COMMAND "${CMAKE_COMMAND}" -E env CPATH=/usr/local/include "${CMAKE_COMMAND}" -S "${WORK_DIR}/${key}/src" -B "${WORK_DIR}/${key}/build" -G "${generator}" -Wno-dev
