@@ -33,7 +33,7 @@ target_compile_definitions(@_dep INTERFACE LEVEL=10 "$<$<COMPILE_LANGUAGE:C>:ONL
 target_compile_features(@_dep INTERFACE c_std_99 cxx_std_11)
 target_link_libraries(@ PRIVATE @_dep)]])
 set(includes "" [[target_include_directories(@ PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/with space" /usr/include)]]
-  "target_include_directories(@ PRIVATE inc/ /usr/include/ //usr/include /usr/local/include/../include //opt/x ///opt/u /opt//t ~/q /usr/local/include)"
+  "target_include_directories(@ PRIVATE inc/ /usr/include/ //usr/include /usr/local/include/../include //opt/x ///opt/u /opt//t ~//q /usr/local/include)"
   "target_include_directories(@ SYSTEM PRIVATE /opt/sys)\ninclude_directories(BEFORE /opt/dir)"
   [[add_library(@_imp INTERFACE IMPORTED)
 set_target_properties(@_imp PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${CMAKE_CURRENT_SOURCE_DIR}/sys)
