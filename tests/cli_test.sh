@@ -275,6 +275,8 @@ row RevisionOfAnOwnerNotExaminedOrNotTaken posix,git,root,strace 0 "$ok" "revisi
   AS="strace -qq -o /dev/null -P $PWD/r -e inject=newfstatat:error=EIO"' 'revision "" -1 && $TOOL --revision=w h.h 2> "$T/stderr" > /dev/null &&
   unread "its .git names no folder that can be examined" && ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e inject=setgroups:error=EPERM \
   $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null && unread "git cannot be run as $(id -un 65534): Operation not permitted"' --revision=r h.h
+row RevisionOwnerNotTakenSaysWhy posix,git,root,strace 0 "$ok" "revision of r not read: git cannot be run as $(id -un 65534): Resource temporarily unavailable" \
+  'repo && chown -R 65534:65534 r && export ASAN_OPTIONS=detect_leaks=0 && AS="strace -f -qq -o /dev/null -e inject=setuid:error=EAGAIN"' 'revision "" -1' --revision=r h.h
 # All of git's output is read: a filter configured after 6,000 other settings is turned off; a change listed after
 # an upstream of 70,000 characters counts.
 row RevisionOfLongListingsReadWhole posix,git 0 "$ok" - longListings \
@@ -320,6 +322,7 @@ row AccountsAsTheCLibraryReadsThem posix,mount 0 "$ok" - 'accounts "passwd: file
   again zed "passwd: files [SUCCESS=return]" "zed:x:0:0:$(head -c 1100000 /dev/zero | tr "\0" g):/:"' h.h
 row AccountFromAnotherSourceFirst posix,mount,systemd 0 "$ok" - 'accounts "passwd: systemd files" "zed:x:0:0::/:"' 'user root' h.h
 row LongestNameNearPathMaxGetsATemporaryFile posix 0 "$ok" - 'mkdir -p "$(dirname "$1")" && touch "$1" && note "$1"' '! same "$1"' "$(long 4090)"
+row PathPastMaxPathUnderWine windows 0 "$ok" - 'mkdir -p "$(dirname "$1")" && echo old > "$1"' 'header "$1" "$1"' "$(dirname "$(long 700)")/h.h"
 # A signal that ends the process while the temporary file has a name (held there by strace) leaves a
 # whole header and none. 32 and 33: the C library's own. Before, it has no name, and mode 600.
 row EndingSignalsLeaveNoTemporaryFile posix,strace 0 "$ok" - '' endingSignals s.h
@@ -370,6 +373,7 @@ row RootRunInAHostileFolderHandsNoFileOver posix,root 0 "$ok" - attack \
 # tool's looks is never written; a run that replaces the header meanwhile is not rewritten in place.
 row RenamedOntoInAStickyFolderMidRun posix,root,strace 0 "$ok" - 'mkdir -m 1777 t' renamedOnto x.h
 row OverlappingRunsLeaveAWholeHeader posix,strace 0 "$ok" - '' overlapping x.h
+row FolderPutAtTheNameMidExchange posix,strace 0 "$ok" - '' 'echo old > h.h && race renameat2 "rm h.h && mkdir h.h" h.h && [ -d h.h ] && only h.h x.h' x.h
 # A runner who may not write the folder rewrites the header in place; the file another run put there
 # meanwhile gets the header, the one it replaced (linked as $T/old) is left as it was then.
 row ReplacedMidRunNotRewrittenInPlace posix,root,strace 0 "$ok" - 'mkdir -m 755 f && echo old > f/h.h && chmod 666 f/h.h && ln f/h.h "$T/old"' replacedMidRun x.h

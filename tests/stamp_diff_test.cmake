@@ -33,7 +33,7 @@ target_compile_definitions(@_dep INTERFACE LEVEL=10 "$<$<COMPILE_LANGUAGE:C>:ONL
 target_compile_features(@_dep INTERFACE c_std_99 cxx_std_11)
 target_link_libraries(@ PRIVATE @_dep)]])
 set(includes "" [[target_include_directories(@ PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/with space" /usr/include)]]
-  "target_include_directories(@ PRIVATE inc/ /usr/include/ //usr/include /usr/local/include/../include //opt/x ///opt/u /opt//t ~/q /usr/local/include)"
+  "target_include_directories(@ PRIVATE inc/ /usr/include/ //usr/include /usr/local/include/../include //opt/x ///opt/u /opt//t ~//q /usr/local/include)"
   "target_include_directories(@ SYSTEM PRIVATE /opt/sys)\ninclude_directories(BEFORE /opt/dir)"
   [[add_library(@_imp INTERFACE IMPORTED)
 set_target_properties(@_imp PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${CMAKE_CURRENT_SOURCE_DIR}/sys)
@@ -46,7 +46,7 @@ set(options "" [[target_compile_options(@ PRIVATE -Wall -Wall "SHELL:-include ${
   [[@P COMPILE_FLAGS "-DCF=1 -Wextra" COMPILE_WARNING_AS_ERROR ON)]])
 set(std "" "@P C_STANDARD 17 CXX_STANDARD 17)" "@P C_STANDARD 90 CXX_STANDARD 98)" "@P CXX_STANDARD 23 C_STANDARD 23)"
   "@P C_STANDARD 11 C_EXTENSIONS OFF CXX_STANDARD 14 CXX_EXTENSIONS ON)" "@P CXX_STANDARD 17 CXX_STANDARD_REQUIRED ON C_STANDARD 99 C_STANDARD_REQUIRED ON)"
-  "@P C_EXTENSIONS OFF CXX_EXTENSIONS OFF)" "target_compile_features(@ PUBLIC c_restrict cxx_constexpr)" "target_compile_features(@ PRIVATE c_std_11 cxx_std_20)")
+  "@P C_EXTENSIONS OFF CXX_EXTENSIONS OFF)" "@P C_STANDARD 90 CXX_STANDARD 98)\nadd_library(@_f INTERFACE)\ntarget_compile_features(@_f INTERFACE c_static_assert cxx_decltype_auto)\ntarget_link_libraries(@ PRIVATE @_f)" "target_compile_features(@ PRIVATE c_std_11 cxx_std_20)")
 set(pic "" "@P POSITION_INDEPENDENT_CODE ON)" "@P POSITION_INDEPENDENT_CODE OFF)" [[@P POSITION_INDEPENDENT_CODE "")]] "@P COMPILE_WARNING_AS_ERROR ON)")
 set(vis "" "@P C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET protected VISIBILITY_INLINES_HIDDEN ON)")
 set(exports "" "@P ENABLE_EXPORTS ON)" "@P ENABLE_EXPORTS ON DEFINE_SYMBOL X_API)" [[@P DEFINE_SYMBOL "")]] "@P DEFINE_SYMBOL MY_BUILD)")
@@ -62,7 +62,8 @@ set(late "" [[string(APPEND CMAKE_@L_FLAGS " -DLATE")]] [[set(CMAKE_@L_FLAGS_DEB
 set(features "precompiled headers=PRIVATE pre.h <" "reused precompiled headers=REUSE_FROM" "unity build=UNITY_BUILD ON\\)"
   "Unix Makefiles' compile folder=^Unix Makefiles" "caller's variables named like locals=LEAK" "include spellings=//usr/include"
   "an outside folder before a project folder=PROJECT_BEFORE ON.\ninclude_directories./opt/out" "SYSTEM folders=SYSTEM|_imp"
-  "emptied PIC of a library=(SHARED|MODULE) .*POSITION_INDEPENDENT_CODE \"\"" "CMP0043 OLD=(Multi-Config[^\n]*|Debug|Release) [CX]+\n.*VERSION 2.8.12")
+  "emptied PIC of a library=(SHARED|MODULE) .*POSITION_INDEPENDENT_CODE \"\"" "CMP0043 OLD=(Multi-Config[^\n]*|Debug|Release) [CX]+\n.*VERSION 2.8.12"
+  "a standard raised by a linked library's feature=c_static_assert")
 
 # The projects, in one configure for each generator, compiler and build type drawn. Clang also for another
 # target and a sysroot of its own, which holds a header the stamp includes; clang-cl configured only.
@@ -84,7 +85,8 @@ endif()
 if(clang_cl)
   list(APPEND compilers cl)
   list(APPEND features "a cl-style compiler= cl " "clang-cl's system flag= cl [^\n]* C\n.*CMAKE_C_STANDARD_INCLUDE_DIRECTORIES"
-    "a C standard newer than clang-cl's= cl [^\n]* C\n.*C_EXTENSIONS OFF.*C_STANDARD 23")
+    "a C standard newer than clang-cl's= cl [^\n]* C\n.*C_EXTENSIONS OFF.*C_STANDARD 23"
+    "clang-cl's debug information format by policy= cl Debug ")
 endif()
 # The project as written for target <name> in folder c<name>, and a twin without SYSTEM folders.
 function(write_case name text)
@@ -143,7 +145,12 @@ foreach(key IN LISTS keys)
   set(setup "${setup_${key}}")
   list(POP_FRONT setup generator compiler type)
   file(READ "${WORK_DIR}/${key}/src/CMakeLists.txt" subdirs)
-  file(WRITE "${WORK_DIR}/${key}/src/CMakeLists.txt" "cmake_minimum_required(VERSION 3.20)\nproject(Diff C CXX)\n"
+  # A Debug build's debug information format by policy CMP0141 (3.25), else by flags.
+  set(top 3.20)
+  if(type STREQUAL "Debug")
+    set(top 3.20...3.25)
+  endif()
+  file(WRITE "${WORK_DIR}/${key}/src/CMakeLists.txt" "cmake_minimum_required(VERSION ${top})\nproject(Diff C CXX)\n"
     "add_executable(Ventrim::ventrim IMPORTED GLOBAL)\nset_target_properties(Ventrim::ventrim PROPERTIES IMPORTED_LOCATION /bin/true)\n"
     "include(${VENTRIM_SOURCE_DIR}/cmake/VentrimStamp.cmake)\nset(launcher ${launcher})\n${subdirs}")
   execute_process(COMMAND "${CMAKE_COMMAND}" -E env CPATH=/usr/local/include "${CMAKE_COMMAND}" -S "${WORK_DIR}/${key}/src" -B "${WORK_DIR}/${key}/build" -G "${generator}" -Wno-dev
