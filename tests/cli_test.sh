@@ -472,6 +472,10 @@ row HugeHeaderKeptWhenTheRewriteFails windows 1 "${write}h.h " "h.h: General fai
 # A compile that holds it for a moment when the rename comes: the rename is tried again, the header replaced.
 row HeldWhenTheRenameComes windows 0 "$ok" - "HOLD=temp && $held" 'header h.h h.h && ! same h.h && only h.h' h.h
 row HeldSharingWritingByAnotherProcess windows 0 "$ok" - "HOLD='1800 shared' && $held" 'header h.h h.h && same h.h && only h.h && ! grep -q released "$T/held"' h.h
+# One killed while that rename waits (it is tried again for half a second) leaves no temporary file.
+row KilledWhileTheRenameWaitsLeavesNone windows 0 "$ok" - "HOLD='1500 shared' && $held" '{ $TOOL h.h > /dev/null & } && i=0 &&
+  until ls -A | grep -q "tmp$"; do [ $((i += 1)) = 300 ] && exit 1; sleep 0.01; done && sleep 0.2 && kill -9 $! && i=0 &&
+  while ls -A | grep -q "tmp$"; do [ $((i += 1)) = 100 ] && exit 1; sleep 0.02; done; wait' ok.h
 
 # Standard output is a report: the header is written without it.
 row StandardOutputWithoutReader posix 0 - - 'mkfifo "$T/p" && exec 3<> "$T/p" > "$T/p" 3<&-' 'header h.h h.h &&
