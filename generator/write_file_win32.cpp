@@ -38,10 +38,10 @@ bool sweep(const std::wstring& temp) {
 // mark is off leaves, the next one removes; where a live run has that name,
 // a salted one.
 HANDLE createTemporary(const std::wstring& path, std::size_t dirLength, DWORD attributes) {
-    const std::wstring stem = path.substr(0, dirLength) + L"." + path.substr(dirLength, 200);
-    HANDLE file = createMarked(stem + L".ventrim.tmp", attributes);
+    const std::wstring stem = path.substr(0, dirLength) + L"." + path.substr(dirLength, 200), own = stem + L".ventrim.tmp";
+    HANDLE file = createMarked(own, attributes);
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
-        if (sweep(stem + L".ventrim.tmp")) file = createMarked(stem + L".ventrim.tmp", attributes);
+        if (sweep(own)) file = createMarked(own, attributes);
         if (file == INVALID_HANDLE_VALUE) SetLastError(ERROR_FILE_EXISTS);
     }
     for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS; ++attempt) {
