@@ -96,6 +96,14 @@ if(POISON)  # every name Ventrim's functions read, but those this project reads 
   list(APPEND use_ventrim "-DPOISON=${names}")
 endif()
 string(REPLACE "|" ";" env "${CMAKE_COMMAND};-E;env;CCACHE_DIR=${WORK_DIR}/ccache;${ENV}")
+if(WORKTREE)  # the sources a linked worktree; a reftable list in the common folder (a stand-in: git 2.39 writes none)
+  set(git ${env} HOME=${WORK_DIR} GIT_CONFIG_GLOBAL=${WORK_DIR}/gitconfig GIT_CONFIG_NOSYSTEM=1 git -C "${WORK_DIR}/main")
+  file(MAKE_DIRECTORY "${WORK_DIR}/main")
+  run(${git} init -q)
+  run(${git} -c user.name=t -c user.email=t@t commit -q --allow-empty -m base)
+  run(${git} worktree add -q --detach "${WORK_DIR}/src")
+  file(WRITE "${WORK_DIR}/main/.git/reftable/tables.list" "")
+endif()
 file(COPY "${VENTRIM_SOURCE_DIR}/tests/consumer/" DESTINATION "${WORK_DIR}/src")
 # A stale header beside the stamp sources, which must not count.
 file(WRITE "${WORK_DIR}/src/build_stamp.h" "#ifndef VENTRIM_H\n#define VENTRIM_H\n#define CODE_GUID {0,0,0,0,0,0,0,0}\n"
@@ -187,6 +195,13 @@ foreach(move IN LISTS moves)  # HEAD moves: a link, no compile
   expect("${move} compiled a source, or linked no stamp of ${head}: ${out}\n${linked1}"
     NOT out MATCHES "Building[^\n]*(core|linked)\\.c\\.o" AND linked1 MATCHES "text=first${head}")
 endforeach()
+if(WORKTREE)  # a ref changed in the common folder: a link
+  file(TOUCH "${WORK_DIR}/main/.git/reftable/tables.list")
+  run(${env} "${CMAKE_COMMAND}" --build "${build}" ${config} --target stamped)
+  set(before "${linked1}")
+  stamp(linked linked1 ${cfg})
+  expect("a change of the common folder's reftable list linked no new stamp" NOT linked1 STREQUAL before)
+endif()
 run(${env} "${CMAKE_COMMAND}" --build "${build}" ${config} --target stamped)
 expect("a build with nothing to do did something: ${out}"
   out MATCHES "no work to do" OR (NOT GENERATOR MATCHES "Ninja" AND NOT out MATCHES "Linking"))
