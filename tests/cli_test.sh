@@ -69,6 +69,12 @@ gone() { i=0 && while ps -o stat= -p $(cat "$T/child") | grep -q "^[^Z]"; do [ $
 hold() { rm -f "$T/holder" && { flock -s fixed/h.h sh -c "echo \$\$ > \"$T/holder\"; exec sleep $1" > /dev/null 2>&1 & } &&
   until [ -s "$T/holder" ]; do sleep 0.01; done; }
 
+# serverFull NAME: under Wine, whose server creates every file, the server finds no space for the temporary file of
+# NAME here (strace attached to it injects the fault, for at most 20 seconds; its pid in $T/strace, its trace $T/full).
+serverFull() { z=$(printf '%s\n' $TOOL | sed -n 's/^WINEPREFIX=//p') && f=$z/dosdevices/z:$(pwd)/.$1.ventrim.tmp && i=0 &&
+  for p in /proc/[0-9]*; do case $(readlink $p/exe) in *wineserver*) grep -qzx "WINEPREFIX=$z" $p/environ && s=${p#/proc/} ;; esac; done &&
+  { timeout 20 strace -p "$s" -P "$f" -e trace=openat -e inject=openat:error=ENOSPC -o "$T/full" > /dev/null 2> "$T/attach" & } && echo $! > "$T/strace" &&
+  until grep -q attached "$T/attach" || [ $((i += 1)) = 500 ]; do sleep 0.01; done && [ $i != 500 ]; }
 # race PATTERN STEP ARG...: a window made certain between two of the tool's looks at its header (the last
 # ARG): the tool ($AS $TOOL) runs on the ARGs, held by strace for a second at the first system call whose
 # trace matches PATTERN after one that named the header, while STEP runs; the tool's status is in $T/raced.
@@ -437,6 +443,9 @@ row EveryTemporaryNameTaken posix,strace 1 "${write}h.h " "h.h: File exists" 'ex
   AS="$AS -e inject=openat:error=EEXIST:when=$(grep ^openat "$T/t" | grep -n O_EXCL | sed "s/:.*//;q")+"' '[ $(cat h.h) = old ] && only h.h' h.h
 # As root, a device node of the test's own: never the machine's /dev/full.
 row FullDevice all 1 "${write}full " "full: No space left on device" 'if [ $(id -u) = 0 ]; then mknod full c 1 7; else ln -s /dev/full full; fi' '' full
+# A temporary file the disk has no room for: "Can't write", as for a write that fails.
+row ServerFindsNoSpaceUnderWine windows,root,strace 1 "${write}new.h " "new.h: No space left on device" 'serverFull new.h' \
+  'kill $(cat "$T/strace") && grep -q "(INJECTED)$" "$T/full" && only' new.h
 # Devices are opened once: a one-instance pipe server gets the header; a console the tool lacks is not.
 row NulDevice windows 0 "$ok" - '' 'only' NUL
 row PipeServerWithOneInstance windows 0 "$ok" - "$pipe" \
