@@ -69,12 +69,13 @@ gone() { i=0 && while ps -o stat= -p $(cat "$T/child") | grep -q "^[^Z]"; do [ $
 hold() { rm -f "$T/holder" && { flock -s fixed/h.h sh -c "echo \$\$ > \"$T/holder\"; exec sleep $1" > /dev/null 2>&1 & } &&
   until [ -s "$T/holder" ]; do sleep 0.01; done; }
 
+# server: the pid of Wine's server for TOOL's prefix, the one whose folder is in TOOL's TMPDIR.
+server() { w=${TOOL#*TMPDIR=} && for p in $(pgrep ^wineserver); do readlink /proc/$p/cwd | grep -q "^${w%% *}/" && echo $p; done; }
 # serverFull NAME: under Wine, whose server creates every file, the server finds no space for the temporary file of
 # NAME here (strace attached to it injects the fault, for at most 20 seconds; its pid in $T/strace, its trace $T/full).
-serverFull() { z=$(printf '%s\n' $TOOL | sed -n 's/^WINEPREFIX=//p') && f=$z/dosdevices/z:$(pwd)/.$1.ventrim.tmp && i=0 &&
-  for p in /proc/[0-9]*; do case $(readlink $p/exe) in *wineserver*) grep -qzx "WINEPREFIX=$z" $p/environ && s=${p#/proc/} ;; esac; done &&
+serverFull() { s=$(server) && f=$(printf '%s\n' $TOOL | sed -n 's/^WINEPREFIX=//p')/dosdevices/z:$(pwd)/.$1.ventrim.tmp && i=0 &&
   { timeout 20 strace -p "$s" -P "$f" -e trace=openat -e inject=openat:error=ENOSPC -o "$T/full" > /dev/null 2> "$T/attach" & } && echo $! > "$T/strace" &&
-  until grep -q attached "$T/attach" || [ $((i += 1)) = 500 ]; do sleep 0.01; done && [ $i != 500 ]; }
+  until [ -s "$T/attach" ] || [ $((i += 1)) = 500 ]; do sleep 0.01; done && grep -q attached "$T/attach"; }
 # race PATTERN STEP ARG...: a window made certain between two of the tool's looks at its header (the last
 # ARG): the tool ($AS $TOOL) runs on the ARGs, held by strace for a second at the first system call whose
 # trace matches PATTERN after one that named the header, while STEP runs; the tool's status is in $T/raced.
@@ -216,8 +217,8 @@ overlapping() { for p in 'newfstatat.AT_FDCWD, "h.h"' renameat2 'openat.[0-9]+, 
 replacedMidRun() { AS=$nobody && race 'newfstatat.[0-9]+, "h.h"' 'cp f/h.h "$T/was" && $TOOL f/h.h > /dev/null && note f/h.h' f/h.h &&
   [ $(cat "$T/raced") = 0 ] && cmp "$T/old" "$T/was" && header f/h.h f/h.h && same f/h.h && only f x.h; }
 # killAtRename: k.h's run is killed between its rename of the header and Wine's server's answer (held 3 seconds by strace).
-killAtRename() { echo old > k.h && note k.h && w=${TOOL#*TMPDIR=} && for p in $(pgrep ^wineserver); do readlink /proc/$p/cwd | grep -q "^${w%% *}/" && s=$p; done
-  [ "$s" ] && { strace -p $s -o /dev/null -e trace=rename,renameat,renameat2 -e inject=rename,renameat,renameat2:delay_exit=3000000 2> "$T/strace" & } &&
+killAtRename() { echo old > k.h && note k.h && s=$(server) && [ "$s" ] &&
+  { strace -p $s -o /dev/null -e trace=rename,renameat,renameat2 -e inject=rename,renameat,renameat2:delay_exit=3000000 2> "$T/strace" & } &&
   t=$! && until [ -s "$T/strace" ]; do :; done && { $TOOL k.h > /dev/null & } && until [ ! -e k.h ] || grep -q endif k.h; do :; done; kill -9 $!; kill $t; }
 
 # The command line. A wrong one says on standard error what was wrong and the right form, one line.
@@ -304,7 +305,8 @@ row NewHeader posix 0 "$ok" - 'umask 027' 'header new.h new.h && [ $(stat -c %a 
 row StampedAfreshInTheLocalZone all 0 "$ok" - 'date +%s > "$T/before" && $TOOL first.h > /dev/null &&
   TZ=Europe/Berlin $TOOL b.h > /dev/null && TZ=XXX99 $TOOL x.h > /dev/null && export TZ=XYZ-5:17:30' \
   'clock XYZ-5:17:30 t.h && clock Europe/Berlin b.h && clock XXX99 x.h' t.h
-# Under Wine the system's zone is the TZ Wine started with: a TZ=UTC, GMT or one with hours set for the tool alone is honoured (a name with none, or 99 hours, dropped).
+# Under Wine the system's zone is the TZ Wine started with: a TZ=UTC, GMT or one with hours set for the tool alone
+# is honoured (a name with none, or 99 hours, dropped).
 row UTCAndGMTHonouredUnderWine windows 0 "$ok" - 'date +%s > "$T/before"' 'export TZ=Europe/Berlin && for z in UTC GMT XYZ-9:07:30 XXX99@Europe/Berlin EST@Europe/Berlin ESTA@Europe/Berlin; do
   ${TOOL% *} cmd /c "set TZ=${z%@*}&& ${TOOL##* } z.h" > /dev/null && clock ${z#*@} z.h || exit 1; done' first.h
 # Without getrandom: /dev/urandom, closed after use (a run works under a limit of 6 descriptors); without it
