@@ -306,9 +306,9 @@ row StampedAfreshInTheLocalZone all 0 "$ok" - 'date +%s > "$T/before" && $TOOL f
   TZ=Europe/Berlin $TOOL b.h > /dev/null && TZ=XXX99 $TOOL x.h > /dev/null && export TZ=XYZ-5:17:30' \
   'clock XYZ-5:17:30 t.h && clock Europe/Berlin b.h && clock XXX99 x.h' t.h
 # Under Wine the system's zone is the TZ Wine started with: a TZ=UTC, GMT or one with hours set for the tool alone
-# is honoured (a name with none, or 99 hours, dropped).
+# is honoured (a name with none, 99 hours or a part after the seconds, dropped).
 row UTCAndGMTHonouredUnderWine windows 0 "$ok" - 'date +%s > "$T/before"' 'export TZ=Europe/Berlin &&
-  for z in UTC GMT XYZ-9:07:30 XXX99@Europe/Berlin EST@Europe/Berlin ESTA@Europe/Berlin; do
+  for z in UTC GMT XYZ-9:07:30 XXX99@Europe/Berlin EST@Europe/Berlin ESTA@Europe/Berlin XYZ-5:17:30:10@Europe/Berlin; do
   ${TOOL% *} cmd /c "set TZ=${z%@*}&& ${TOOL##* } z.h" > /dev/null && clock ${z#*@} z.h || exit 1; done' first.h
 # Without getrandom: /dev/urandom, closed after use (a run works under a limit of 6 descriptors); without it
 # too (an empty file here), two runs still get different GUIDs.
