@@ -55,7 +55,8 @@ revision() { f=${3:-h.h} && header "$f" "$f" "$(grep -c '^#define CODE_REVISION'
 unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/stderr"; }
 at() { git -c safe.directory="*" -C "${1:-r}" rev-parse HEAD; }
 # standin MODE: git.exe on Wine's PATH is the stand-in (git_standin_win32.c) doing MODE; text: a file that is no program.
-standin() { mkdir -p bin && w=$(pwd | tr / '\\')\\bin && export WINEPATH="Z:$w" && echo $1 > bin/mode && t=${TOOL##* } &&
+# The variables it checks are set, and two that must not reach it.
+standin() { mkdir -p bin && w=$(pwd | tr / '\\')\\bin && export WINEPATH="Z:$w" GIT_CONFIG_GLOBAL=g GIT_DIR=x PAGER=less && echo $1 > bin/mode && t=${TOOL##* } &&
     if [ $1 = text ]; then echo text > bin/git.exe; else cp "${t%ventrim.exe}standin/git.exe" bin; fi; }
 # spy: bin/git writes who it runs as, its input and its whole environment to $T/as, then runs git.
 spy() { mkdir -p bin && printf '#!/bin/sh\ncase $* in *status*) { id -u; id -g; id -G; readlink /proc/self/fd/0; grep -E "^(Cap(Prm|Eff|Amb)|NoNewPrivs)" \
@@ -294,8 +295,9 @@ row RevisionSettingsChangedBetweenTheRuns posix,git,root,strace 0 "$ok" - filter
 # git is killed, with what it started, when it takes too long, when it writes more than 64 MiB, when it has
 # ended (a child it left behind), and when the tool is stopped; it may fail.
 row RevisionOfAGitThatHangsOrFails posix 0 "$ok" "revision of . not read: git did not finish within 10 seconds" fakeGit killedGit --revision=. h.h
-# The runner on Windows, with a stand-in git: a status read; output that ends a moment before git exits; NUL
-# as its input; one that hangs, killed with the child it started; one that floods; fails; a file that is no program.
+# The runner on Windows, with a stand-in git: a status read (given the runner's variables but GIT_DIR, and
+# PAGER=cat); output that ends a moment before git exits; NUL as its input; one that hangs, killed with the
+# child it started; one that floods; fails; a file that is no program.
 row RevisionOfAStandInGit windows 0 "$ok" - 'standin status' standInRuns --revision=. h.h
 
 # A header is written, stamped afresh, and replaces whatever was there.

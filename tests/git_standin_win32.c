@@ -1,6 +1,7 @@
 /* A stand-in git.exe that does what the file "mode" beside it says: status (a listing or a modified
    tree's status), late (its output closed half a second before it exits), input (status when its input
-   is NUL), hang (with a copy of itself that hangs too), flood (65 MiB), fail (git's message, 128). */
+   is NUL), hang (with a copy of itself that hangs too), flood (65 MiB), fail (git's message, 128).
+   Each that gives a status first checks the variables it was given. */
 #include <windows.h>
 #include <string.h>
 
@@ -35,6 +36,12 @@ int main(void) {
         return 1;
     }
     if (strcmp(mode, "fail") == 0 || strcmp(mode, "floo") == 0) return strcmp(mode, "fail") == 0 ? 128 : 0;
+    char pager[8] = "";  /* the runner's variables, but one naming a repository, and the tool's pager */
+    if (!GetEnvironmentVariableA("GIT_CONFIG_GLOBAL", NULL, 0) || GetEnvironmentVariableA("GIT_DIR", NULL, 0) ||
+        GetEnvironmentVariableA("PAGER", pager, sizeof pager) != 3 || strcmp(pager, "cat") != 0) {
+        put(err, "fatal: not the runner's environment\n", 36);
+        return 1;
+    }
     if (wcsstr(GetCommandLineW(), L" config ") != NULL) put(out, "protocol.allow", sizeof "protocol.allow");
     else put(out, kStatus, sizeof kStatus);
     if (strcmp(mode, "late") == 0) CloseHandle(out), CloseHandle(err), Sleep(500);
