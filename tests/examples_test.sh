@@ -52,6 +52,8 @@ run() {
       fail "the tool says otherwise than: $line"; done < block ;;
   banner)
     [ "$(ventrim --version | head -n 1)" = "$(cat block)" ] || fail "the tool prints $(ventrim --version | head -n 1)" ;;
+  help)
+    ventrim --help | tail -n +2 | diff block - || fail "--help prints otherwise" ;;
   stamp-c | stamp-cpp | main-c)
     cc=cc clang=clang lang=c && [ $kind != stamp-cpp ] || cc=c++ clang=clang++ lang=c++
     main=main.c stamp=block && [ $kind != main-c ] || main=block stamp=stamp.c
