@@ -7,8 +7,7 @@
 # else one line, "ventrim: " and text the pattern ERROR matches whole (under Wine in Windows' words, see words). CHECK runs
 # there after and looks at the files; $T is a folder beside. The longer programs are functions above the table.
 ROW=$1
-# A row whose need is missing says so and exits 77: a skip for a row run by hand, a failure under ctest,
-# which registers a row only where configure found its needs.
+# A row whose need is missing says so and exits 77: a skip by hand; under ctest, which registers only rows it can run, a failure.
 need() { echo "$ROW: needs $1, which is missing here"; exit 77; }
 if [ -z "$VENTRIM_OWN_NAMESPACE" ] && grep -q "^row $ROW [a-z,]*mount" "$0"; then
   [ "$(id -u)" = 0 ] || need root
@@ -54,8 +53,7 @@ revision() { f=${3:-h.h} && header "$f" "$f" "$(grep -c '^#define CODE_REVISION'
 # unread CAUSE: h.h holds an unknown revision, and standard error says why.
 unread() { revision "" -1 && grep -q "^ventrim: revision of .* not read: $1" "$T/stderr"; }
 at() { git -c safe.directory="*" -C "${1:-r}" rev-parse HEAD; }
-# standin MODE: git.exe on Wine's PATH is the stand-in (git_standin_win32.c) doing MODE; text: a file that is no program.
-# The variables it checks are set, and two that must not reach it.
+# standin MODE: Wine's PATH has the stand-in git.exe (git_standin_win32.c) doing MODE, or text (no program); the variables it checks set.
 standin() { mkdir -p bin && w=$(pwd | tr / '\\')\\bin && export WINEPATH="Z:$w" GIT_CONFIG_GLOBAL=g GIT_DIR=x PAGER=less && echo $1 > bin/mode && t=${TOOL##* } &&
     if [ $1 = text ]; then echo text > bin/git.exe; else cp "${t%ventrim.exe}standin/git.exe" bin; fi; }
 # spy: bin/git writes who it runs as, its input and its whole environment to $T/as, then runs git.
@@ -225,9 +223,8 @@ row RevisionWithoutAFolderOrHeader all 2 "$usage$(printf '\n- --revision=\n- h.h
   wrong "no header path after --revision=DIR$u" --revision=. && wrong "2 header paths given, where one is written$u" --revision=. a.h b.h &&
   wrong "--revision=DIR comes first, before the header path" h.h --revision=. &&
   wrong "--help goes alone, as in ventrim --help$named ./--help" --revision=. --help' --revision= h.h
-# Under Windows an option, a number or a zone is judged by the text the system received: a fullwidth
-# look-alike, which argv's ANSI text shows as ASCII, is a name, no digit and no zone (then UTC, Wine's);
-# a folder's name after --revision= may be any.
+# Under Windows an option, a number or a zone is judged by the text the system received: a fullwidth look-alike, which argv's
+# ANSI text shows as ASCII, is a name, no digit and no zone (then UTC, Wine's); a folder's name after --revision= may be any.
 row LookAlikesAreNoOptionsNumbersOrZones windows 0 "$ok" - 'date +%s > "$T/before"' lookAlikes －－help
 
 # SOURCE_DATE_EPOCH (on Windows in any case): the header depends only on it and the path, in UTC
@@ -242,9 +239,8 @@ row SourceDateEpochNotATime all 2 "$(printf '\nSOURCE_DATE_EPOCH="+1" is not a w
   'echo old > h.h && export SOURCE_DATE_EPOCH=+1' '[ $(cat h.h) = old ] && rm h.h &&
   SOURCE_DATE_EPOCH="$(printf "1\n%050d" 0)" wrong "SOURCE_DATE_EPOCH=\"1\\012$(printf %038d 0)...\"$notime" h.h' h.h
 
-# --revision: the commit checked out in DIR's work tree (in any subfolder, a worktree, detached, SHA-256),
-# and whether tracked files differ from it (a touch alone does not, nor an untracked file), as git
-# reads it: from the repository DIR names, whatever GIT_DIR says, under the runner's git settings.
+# --revision: the commit checked out in DIR's work tree (in any subfolder, a worktree, detached, SHA-256), and whether tracked files
+# differ from it (not for a touch or an untracked file), as git reads it from DIR's repository, whatever GIT_DIR says, under the runner's settings.
 row RevisionOfACleanTree posix,git 0 "$ok" - 'repo && mkdir r/sub && touch -d @1 r/f && echo new > r/new && note r/.git/index &&
   export GIT_DIR=/nonexistent' 'revision $(at) 0 && same r/.git/index' --revision=r/sub h.h
 row RevisionOfAModifiedTree posix,git 0 "$ok" - 'repo && echo b >> r/f' 'revision $(at) 1 && git -C r add f &&
@@ -260,10 +256,10 @@ row RevisionOutsideAWorkTree posix,git 0 "$ok" "revision of . not read: not a gi
   'revision "" -1 && $TOOL --revision=b h.h 2> "$T/stderr" > /dev/null && unread "this operation must be run in a work tree"' --revision=. h.h
 row RevisionWithoutGitOnPath all 0 "$ok" "revision of . not read: git is not found on PATH" 'exec 2> "$T/git" && mkdir no && { [ -n "$W" ] || PATH=$PWD/no; }' \
   'revision "" -1' --revision=. h.h
-# As root, git runs as the owner of the repository (its work tree and git folder): its ids and groups, no capabilities,
-# none of root's settings or variables; a repository of two owners, or of one without an account, is not read, nor one
-# only root's settings trust. Otherwise as the runner, with its variables but those that name another repository, a
-# pager or an account to trust. Always on /dev/null; a git on PATH that is no program is passed over.
+# As root, git runs as the owner of the repository (its work tree and git folder): its ids and groups, no capabilities, none of root's
+# settings or variables; a repository of two owners, or of one without an account, is not read, nor one only root's settings trust.
+# Otherwise as the runner, with its variables but those naming another repository, a pager or an account to trust. Always on /dev/null;
+# a git on PATH that is no program is passed over.
 row RevisionReadAsTheRepositorysOwner posix,git,root 0 "$ok" - 'repo && chown -R 65534:65534 r && spy && mkdir no && touch no/git &&
   export PATH=$PWD/no:$PWD/bin:$PATH && exec < bin/git && AS="setpriv --groups 7"' asOwner --revision=r h.h
 # ... nor one whose work tree cannot be examined, whose .git names no folder, or whose owner's account cannot be taken.
@@ -274,19 +270,16 @@ row RevisionOfAnOwnerNotExaminedOrNotTaken posix,git,root,strace 0 "$ok" "revisi
   $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null && unread "git cannot be run as $(id -un 65534): Operation not permitted"' --revision=r h.h
 row RevisionOwnerNotTakenSaysWhy posix,git,root,strace 0 "$ok" "revision of r not read: git cannot be run as $(id -un 65534): Resource temporarily unavailable" \
   'repo && chown -R 65534:65534 r && export ASAN_OPTIONS=detect_leaks=0 && AS="strace -f -qq -o /dev/null -e inject=setuid:error=EAGAIN"' 'revision "" -1' --revision=r h.h
-# All of git's output is read: a filter configured after 6,000 other settings is turned off; a change listed after
-# an upstream of 70,000 characters counts.
+# All of git's output is read: a filter set after 6,000 other settings is turned off; a change after a 70,000-character upstream counts.
 row RevisionOfLongListingsReadWhole posix,git 0 "$ok" - longListings \
   'revision $(at) 1 && [ ! -e "$T/ran" ] && [ $(git -C r config --get-regexp "^filter" | wc -l) = 6001 ]' --revision=r h.h
 # The status runs with the settings made for the filters listed before it: a filter configured between the
 # two runs (held apart by strace) leaves the revision unread, and ran, if at all, as the repository's owner.
 row RevisionSettingsChangedBetweenTheRuns posix,git,root,strace 0 "$ok" - filterX settingsChanged --revision=r h.h
-# git is killed, with what it started, when it takes too long, when it writes more than 64 MiB, when it has
-# ended (a child it left behind), and when the tool is stopped; it may fail.
+# git is killed with what it started when it takes too long, writes over 64 MiB, has ended (a child left) or the tool is stopped; it may fail.
 row RevisionOfAGitThatHangsOrFails posix 0 "$ok" "revision of . not read: git did not finish within 10 seconds" fakeGit killedGit --revision=. h.h
-# The runner on Windows, with a stand-in git: a status read (given the runner's variables but GIT_DIR, and
-# PAGER=cat); output that ends a moment before git exits; NUL as its input; one that hangs, killed with the
-# child it started; one that floods; fails; a file that is no program.
+# The runner on Windows, with a stand-in git: a status read (given the runner's variables but GIT_DIR, and PAGER=cat); output that ends
+# a moment before git exits; NUL as its input; one that hangs, killed with the child it started; one that floods; fails; no program.
 row RevisionOfAStandInGit windows 0 "$ok" - 'standin status' standInRuns --revision=. h.h
 
 # A header is written, stamped afresh, and replaces whatever was there.
@@ -296,13 +289,11 @@ row NewHeader posix 0 "$ok" - 'umask 027' 'header new.h new.h && [ $(stat -c %a 
 row StampedAfreshInTheLocalZone all 0 "$ok" - 'date +%s > "$T/before" && $TOOL first.h > /dev/null &&
   TZ=Europe/Berlin $TOOL b.h > /dev/null && TZ=XXX99 $TOOL x.h > /dev/null && export TZ=XYZ-5:17:30' \
   'clock XYZ-5:17:30 t.h && clock Europe/Berlin b.h && clock XXX99 x.h' t.h
-# Under Wine the system's zone is the TZ Wine started with: a TZ=UTC, GMT or one with hours set for the tool alone
-# is honoured (a name with none, 99 hours or a part after the seconds, dropped).
+# Under Wine (its zone: the TZ it started with) a TZ set for the tool alone is honoured if UTC, GMT or with hours (below 99, no 4th part).
 row UTCAndGMTHonouredUnderWine windows 0 "$ok" - 'date +%s > "$T/before"' 'export TZ=Europe/Berlin &&
   for z in UTC GMT XYZ-9:07:30 XXX99@Europe/Berlin EST@Europe/Berlin ESTA@Europe/Berlin XYZ-5:17:30:10@Europe/Berlin; do
   ${TOOL% *} cmd /c "set TZ=${z%@*}&& ${TOOL##* } z.h" > /dev/null && clock ${z#*@} z.h || exit 1; done' first.h
-# Without getrandom: /dev/urandom, closed after use (a run works under a limit of 6 descriptors); without it
-# too (an empty file here), two runs still get different GUIDs.
+# Without getrandom: /dev/urandom, closed after use (6 descriptors suffice); without it too (an empty file), two runs' GUIDs still differ.
 row NoRandomSource posix,mount,strace 0 "$ok" - 'exec 3>&- 4>&- && export ASAN_OPTIONS=detect_leaks=0 && AS="strace -qq -o $T/calls
   -e trace=getrandom,openat -e inject=getrandom:error=ENOSYS" && $AS prlimit --nofile=6 -- $TOOL u.h > /dev/null && header u.h u.h &&
   grep -q "^openat(.*\"/dev/urandom\".* = [0-9]" "$T/calls" && touch "$T/e" && mount --bind "$T/e" /dev/urandom && $AS $TOOL a.h > /dev/null' \
@@ -326,8 +317,7 @@ row PathPastMaxPathUnderWine windows 0 "$ok" - 'mkdir -p "$(dirname "$1")" && ec
 # A signal that ends the process while the temporary file has a name (held there by strace) leaves a
 # whole header and none. 32 and 33: the C library's own. Before, it has no name, and mode 600.
 row EndingSignalsLeaveNoTemporaryFile posix,strace 0 "$ok" - '' endingSignals s.h
-# SIGKILL while the temporary file has its name leaves it: the next run removes it, but not a live run's
-# (locked), nor what is no regular file.
+# What a SIGKILL leaves at the temporary file's name the next run removes, but not a live run's (locked), nor what is no regular file.
 row KilledRunsTemporaryRemovedByTheNext posix 0 "$ok" - 'echo old > h.h && echo killed > .h.h.ventrim.tmp' 'only h.h &&
   echo live > .h.h.ventrim.tmp && flock .h.h.ventrim.tmp $TOOL h.h > /dev/null && [ $(cat .h.h.ventrim.tmp) = live ] &&
   rm .h.h.ventrim.tmp && mkfifo .h.h.ventrim.tmp && timeout -s KILL 10 $TOOL h.h > /dev/null && [ -p .h.h.ventrim.tmp ] && header h.h h.h' h.h
@@ -378,8 +368,7 @@ row FolderPutAtTheNameMidExchange posix,strace 0 "$ok" - '' 'echo old > h.h && r
 # meanwhile gets the header, the one it replaced (linked as $T/old) is left as it was then.
 row ReplacedMidRunNotRewrittenInPlace posix,root,strace 0 "$ok" - 'mkdir -m 755 f && echo old > f/h.h && chmod 666 f/h.h && ln f/h.h "$T/old"' replacedMidRun x.h
 
-# Paths that cannot be opened are reported and left alone.
-# Control bytes in a path are printed as the header's comment escapes them: each line stays one line.
+# Paths that cannot be opened are reported and left alone; control bytes in a path are printed escaped, as in the header's comment.
 row MissingFolderPrintedLiterally all 1 "${open}a%sb/x.h " "a%sb/x.h: No such file or directory" '' 'only &&
   { $TOOL "$(printf "a\nb\033/x.h")" > "$T/o" 2> "$T/e"; [ $? = 1 ]; } && tr -d "\r" < "$T/o" | grep -qxF "${open#?}a\012b\033/x.h " &&
   [ $(wc -l < "$T/e") = 1 ] && grep -q "^ventrim: a.012b.033/x.h: " "$T/e"' a%sb/x.h
@@ -399,8 +388,7 @@ row FileInAFolderThatTakesNoNewFile posix,root 1 "${write}/proc/version " \
   "/proc/version: refused: its folder takes no new file, which replacing the file needs" '' '' /proc/version
 row LockedFolder posix,root 1 "${open}locked/x.h " "locked/x.h: Permission denied" 'mkdir -m 555 locked && AS=$nobody' 'cd locked && only' locked/x.h
 
-# Where the folder takes no new entry, a writable header is rewritten in place (a longer one keeps no tail);
-# a failed write leaves it.
+# Where the folder takes no new entry a writable header is rewritten in place (a longer one keeps no tail); a failed write leaves it.
 row WritableHeaderInALockedFolder all,root 0 "$ok" - "$locked"' && seq 1000 > fixed/h.h && note fixed/h.h' \
   'header fixed/h.h fixed/h.h && same fixed/h.h && cd fixed && only h.h' fixed/h.h
 # A lock another process holds on it (a reader's shared one too) is waited for 2 seconds at most.
@@ -411,8 +399,7 @@ row AppendOnlyFolder all,root 0 "$ok" - 'mkdir a && echo old > a/h.h && note a/h
   'same a/h.h && header a/h.h a/h.h && $TOOL a/n.h > /dev/null && header a/n.h a/n.h && { [ -n "$W" ] || { cd a && only h.h n.h; }; }' a/h.h
 row AnotherUsersHeaderInAStickyFolder posix,root 0 "$ok" - 'mkdir -m 1777 t && seq 1000 > t/h.h && chmod 666 t/h.h && note t/h.h && AS=$nobody' \
   'header t/h.h t/h.h && same t/h.h && [ $(stat -c %u t/h.h) = 0 ] && cd t && only h.h' t/h.h
-# A header or pipe of neither the runner nor the folder's owner is refused there, as the kernel's
-# protected_regular and protected_fifos do (the owner's pipe is not).
+# A header or pipe of neither the runner nor the folder's owner is refused, as protected_regular and protected_fifos do (not the owner's pipe).
 row OthersHeaderInAStickyFolder posix,root 1 "${open}t/h.h " "t/h.h: $sticky" 'mkdir -m 1777 t && echo old > t/h.h && chown 65534 t/h.h' '[ $(cat t/h.h) = old ]' t/h.h
 row OthersPipeInAGroupStickyFolder posix,root 1 "${open}t/p " "t/p: $sticky" 'mkdir -m 1770 t && mkfifo t/p && chown 65534 t/p && exec 3<> t/p' \
   '[ -p t/p ] && chown 0 t/p && exec 3<> t/p && $TOOL t/p > /dev/null && timeout 5 head -n $(lines) <&3 > "$T/p" && header "$T/p" t/p' t/p
@@ -448,9 +435,8 @@ row PipeServerWithOneInstance windows 0 "$ok" - "$pipe" \
 row PipeWithoutServer windows 1 "${open}*pipe*nobody-$$ " '\\\\.\\pipe\\nobody-'$$': File not found' '' 'only' '\\.\pipe\nobody-'$$
 row ConsoleNotOpened windows 1 "${open}CON " "CON: Invalid handle" '! $TOOL CONOUT\$ > "$T/out"' 'grep -q "open: CONOUT" "$T/out" && only' CON
 
-# The file is the one the argument names, though the ANSI text printed and written into the header
-# shows a look-alike; so is the GUID of a reproducible stamp (the one ā.h gets on Linux). A replaced
-# header keeps the system attribute.
+# The file is the one the argument names, though the ANSI text printed and written into the header shows a look-alike; so is the
+# GUID of a reproducible stamp (the one ā.h gets on Linux). A replaced header keeps the system attribute.
 row NameOutsideTheCodePage windows 0 "$ok" - 'export SOURCE_DATE_EPOCH=1700000000' \
   'only ā.h && header ā.h a.h && grep -q "GUID {0xB6,0x55,0xFA,0xC1,0x9D,0x4E,0x47,0x89}" ā.h' ā.h
 row FullwidthSolidusStaysInTheFolder windows 0 "$ok" - 'mkdir sub && cd sub' 'only sub && cd sub && only ..／fw.h' ..／fw.h
@@ -481,8 +467,7 @@ row KilledWhileTheRenameWaitsLeavesNone windows 0 "$ok" - "HOLD='1500 shared' &&
   until ls -A | grep -q "tmp$"; do [ $((i += 1)) = 300 ] && exit 1; sleep 0.01; done && sleep 0.2 && kill -9 $! && i=0 &&
   while ls -A | grep -q "tmp$"; do [ $((i += 1)) = 100 ] && exit 1; sleep 0.02; done; wait' ok.h
 
-# Standard output and error are reports: the header is written without them (the cause of an unread revision
-# written once git has run).
+# Standard output and error are reports: the header is written without them (an unread revision's cause is written after git ran).
 row StandardOutputWithoutReader posix,git 0 - - 'mkfifo "$T/p" && exec 3<> "$T/p" > "$T/p" 3<&-' 'header h.h h.h &&
   head -c 512 /dev/zero > "$T/out" && (ulimit -f 1 && exec $TOOL g.h >> "$T/out") && header g.h g.h && [ $(stat -c %s "$T/out") = 512 ] &&
   (exec 3<> "$T/p" 2> "$T/p" 3<&- && exec $TOOL --revision=. r.h > /dev/null) && revision "" -1 r.h' h.h
