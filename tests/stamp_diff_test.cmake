@@ -17,17 +17,15 @@ function(draw var)  # one of ARGN
   list(GET ARGN ${r} value)
   set(${var} "${value}" PARENT_SCOPE)
 endfunction()
-# The families of compilers no machine here runs, by CMake's ID and simulated ID without a front end named:
-# cl itself and Intel's icl take cl's options.
+# Compilers no machine here runs, by CMake's ID and simulated ID (no front end named): cl and Intel's icl take cl's options.
 include(${VENTRIM_SOURCE_DIR}/cmake/VentrimStampFamilies.cmake)
-foreach(row MSVC::msvc Intel:MSVC:msvc Intel::)
-  string(REGEX MATCH "^([^:]*):([^:]*):(.*)$" row "${row}")
+foreach(row MSVC::msvc Intel:MSVC:msvc Intel::)  # ID:SIMULATE_ID:family
+  string(REGEX MATCH "^([^:]*):([^:]*):" ids "${row}")
   set(CMAKE_C_COMPILER_ID "${CMAKE_MATCH_1}")
   set(CMAKE_C_SIMULATE_ID "${CMAKE_MATCH_2}")
-  set(expected "${CMAKE_MATCH_3}")
   _ventrim_family(C family)
-  if(NOT family STREQUAL expected)
-    message(FATAL_ERROR "${row}: the family is '${family}', not '${expected}'")
+  if(NOT row STREQUAL "${ids}${family}")
+    message(FATAL_ERROR "${row}: the family is '${family}'")
   endif()
 endforeach()
 set(launcher /usr/bin/env VENTRIM_LAUNCHED=1)
