@@ -346,9 +346,9 @@ row LinkToAHeaderUnderWine windows 0 "$ok" - 'mkdir sub && echo old > sub/stamp.
 row LinkLoop posix 1 "${open}loop.h " "loop.h: Too many levels of symbolic links" 'ln -s loop.h loop.h' '[ -L loop.h ]' loop.h
 row UnreadableLink posix,strace 1 "${open}l.h " "l.h: Input/output error" 'echo old > t.h && ln -s t.h l.h && export ASAN_OPTIONS=detect_leaks=0 &&
   AS="strace -qq -o /dev/null -e inject=readlinkat:error=EIO"' '[ $(cat t.h) = old ]' l.h
-# As the kernel follows them: 40 links (41 is a loop), a link text passing PATH_MAX joined to its folder.
+# As the kernel follows them: 40 links (41 is a loop), a link text over 2 KiB that passes PATH_MAX joined to its folder.
 row LinksAsTheKernelFollowsThem posix 0 "$ok" - 'echo old > t.h && ln -s t.h 1 && for i in $(seq 40); do ln -s $i $((i + 1)); done &&
-  d=$(dirname "$(long 3000)") && mkdir -p $d && ln -s "$(printf ./%.0s $(seq 700))$(echo $d | sed "s|[^/]*|..|g")/t.h" $d/x.h' \
+  d=$(dirname "$(long 3000)") && mkdir -p $d && ln -s "$(printf ./%.0s $(seq 1100))$(echo $d | sed "s|[^/]*|..|g")/t.h" $d/x.h' \
   'header t.h 40 && ! $TOOL 41 > /dev/null && d=$(dirname "$(long 3000)") && $TOOL $d/x.h > /dev/null && header t.h $d/x.h' 40
 row StandardOutputAsAPipe posix 0 '
 /\**/dev/stdout *#endif' - '' 'only' /dev/stdout
