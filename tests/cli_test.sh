@@ -262,12 +262,14 @@ row RevisionWithoutGitOnPath all 0 "$ok" "revision of . not read: git is not fou
 # a git on PATH that is no program is passed over.
 row RevisionReadAsTheRepositorysOwner posix,git,root 0 "$ok" - 'repo && chown -R 65534:65534 r && spy && mkdir no && touch no/git &&
   export PATH=$PWD/no:$PWD/bin:$PATH && exec < bin/git && AS="setpriv --groups 7"' asOwner --revision=r h.h
-# ... nor one whose work tree cannot be examined, whose .git names no folder, or whose owner's account cannot be taken.
-row RevisionOfAnOwnerNotExaminedOrNotTaken posix,git,root,strace 0 "$ok" "revision of r not read: its work tree cannot be examined: Input/output error" \
+# ... nor one whose work tree cannot be examined, whose .git names no folder, or whose owner's account cannot be taken (65,537 groups).
+row RevisionOfAnOwnerNotExaminedOrNotTaken posix,git,root,strace,mount 0 "$ok" "revision of r not read: its work tree cannot be examined: Input/output error" \
   'repo && chown -R 65534:65534 r && mkdir w && echo "gitdir: /nonexistent" > w/.git && export ASAN_OPTIONS=detect_leaks=0 &&
   AS="strace -qq -o /dev/null -P $PWD/r -e inject=newfstatat:error=EIO"' 'revision "" -1 && $TOOL --revision=w h.h 2> "$T/stderr" > /dev/null &&
   unread "its .git names no folder that can be examined" && ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e inject=setgroups:error=EPERM \
-  $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null && unread "git cannot be run as $(id -un 65534): Operation not permitted"' --revision=r h.h
+  $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null && unread "git cannot be run as $(id -un 65534): Operation not permitted" &&
+  seq 1000 66536 | sed "s/.*/g&:x:&:$(id -un 65534)/" > "$T/g" && mount --bind "$T/g" /etc/group && $TOOL --revision=r h.h 2> "$T/stderr" > /dev/null &&
+  unread "its owner, user id 65534, has no account git could run as"' --revision=r h.h
 row RevisionOwnerNotTakenSaysWhy posix,git,root,strace 0 "$ok" "revision of r not read: git cannot be run as $(id -un 65534): Resource temporarily unavailable" \
   'repo && chown -R 65534:65534 r && export ASAN_OPTIONS=detect_leaks=0 && AS="strace -f -qq -o /dev/null -e inject=setuid:error=EAGAIN"' 'revision "" -1' --revision=r h.h
 # All of git's output is read: a filter set after 6,000 other settings is turned off; a change after a 70,000-character upstream counts.
