@@ -22,8 +22,7 @@ static BuildStamp fixedStamp(std::int64_t compileTime, std::string userName = "b
     return s;
 }
 
-// Every name and in-range value is checked against the C library in SourceDateEpoch.ValuesAndUtcDates;
-// here a leap second, no overflow adding 1900, and every field just above and just below its range.
+// Names and in-range values are checked against the C library below; here a leap second, no overflow adding 1900, each field out of range.
 TEST(DateText, LeapSecondAndEveryFieldOutOfRange) {
     const struct { int year, mon, mday, hour, min, sec, wday; const char* text; } rows[] = {
         {2147483647, 11, 31, 23, 59, 60, 6, "Sat Dec 31 23:59:60 ????"}, {10000, 12, 32, 24, 60, 61, 7, "??? ??? ?? ??:??:?? ????"},
@@ -59,8 +58,7 @@ TEST(SourceDateEpoch, ValuesAndUtcDates) {
 }
 
 TEST(SourceDateEpoch, NameBasedGuid) {
-    // Version-5 UUIDs in the DNS namespace, as RFC 4122 tools give them; with the namespace,
-    // names of 15 and 40 bytes fill one and two SHA-1 blocks (the padding alone in the second).
+    // Version-5 UUIDs in the DNS namespace, as RFC 4122 tools give them; 15 and 40 bytes fill one and two SHA-1 blocks.
     const std::array<std::uint8_t, 16> dns = {0x6b, 0xa7, 0xb8, 0x10, 0x9d, 0xad, 0x11, 0xd1, 0x80, 0xb4, 0x00, 0xc0, 0x4f, 0xd4, 0x30, 0xc8};
     const struct { std::string name; std::array<std::uint8_t, 16> uuid; } names[] = {
         {"www.example.com", {0x2e, 0xd6, 0x65, 0x7d, 0xe9, 0x27, 0x56, 0x8b, 0x95, 0xe1, 0x26, 0x65, 0xa8, 0xae, 0xa6, 0xa2}},
@@ -147,8 +145,7 @@ TEST(Header, HostileHeadersCompileToTheExactName) {
     std::filesystem::remove_all(dir);
 }
 
-// git's status read as the header's two values, or as no commit; the settings that turn off what a
-// configuration names; arguments as Windows splits them.
+// git's status read as the header's two values or as no commit; settings that turn off what a configuration names; Windows' quoting.
 TEST(Revision, StatusSettingsAndArguments) {
     const std::string commit(40, 'f'), branch = "# branch.oid " + commit + '\0' + "# branch.head main" + '\0';
     const struct { std::string out; int modified; } rows[] = {
