@@ -1,11 +1,10 @@
 #!/bin/sh
-# End to end: the built tool run as a build runs it, one row a test (cli_test.sh NAME), with TOOL the command that starts
-# it (W set under Wine), REVISION and VERSION the project's. A row: row NAME WHERE STATUS OUTPUT ERROR BEFORE CHECK [ARG...]
-# WHERE: all, posix or windows; ",root", ",mount" (own mount namespace), ",strace", ",systemd" or ",git" name what the row
-# needs (see need). BEFORE runs in the case's folder, then the tool, started by $AS, with the ARGs, must exit with STATUS.
-# OUTPUT is a pattern for what follows the banner on standard output ("-": no output). ERROR is standard error: "-" nothing,
-# else one line, "ventrim: " and text the pattern ERROR matches whole (under Wine in Windows' words, see words). CHECK runs
-# there after and looks at the files; $T is a folder beside. The longer programs are functions above the table.
+# End to end: the built tool run as a build runs it, one row a test (cli_test.sh NAME), with TOOL the command that starts it (W set under Wine),
+# REVISION and VERSION the project's. A row: row NAME WHERE STATUS OUTPUT ERROR BEFORE CHECK [ARG...]. WHERE: all, posix or windows; ",root", ",mount"
+# (own mount namespace), ",strace", ",systemd" or ",git" name what the row needs (see need). BEFORE runs in the case's folder, then the tool, started
+# by $AS, with the ARGs, must exit with STATUS. OUTPUT is a pattern for what follows the banner on standard output ("-": no output). ERROR is standard
+# error: "-" nothing, else one line, "ventrim: " and text the pattern ERROR matches whole (under Wine in Windows' words, see words). CHECK runs there
+# after and looks at the files; $T is a folder beside. The longer programs are functions above the table.
 ROW=$1
 # A row whose need is missing says so and exits 77: a skip by hand; under ctest, which registers only rows it can run, a failure.
 need() { echo "$ROW: needs $1, which is missing here"; exit 77; }
@@ -408,9 +407,8 @@ row OthersPipeInAGroupStickyFolder posix,root 1 "${open}t/p " "t/p: $sticky" 'mk
 row HeaderMountedOnItsOwn posix,root,mount 0 "$ok" - 'echo old > h.h && note h.h && mount --bind h.h h.h' 'header h.h h.h && same h.h && only h.h && umount h.h' h.h
 row FileSystemWithoutAcls posix,mount 0 "$ok" - 'mkdir r && mount -t ramfs ramfs r && echo old > r/h.h && note r/h.h' 'header r/h.h r/h.h && ! same r/h.h' r/h.h
 row FailedWriteInPlaceKeepsTheOldHeader all,root 1 "${write}fixed/h.h " "fixed/h.h: File too large" "$locked"' && AS="prlimit --fsize=100"' \
-  '[ $(cat fixed/h.h) = old ]' fixed/h.h
-row SizeLimitBeforeALongerHeaderInPlace posix,root 1 "${write}fixed/h.h " "fixed/h.h: File too large" 'mkdir fixed && seq 1000 > fixed/h.h && chattr +i fixed &&
-  AS="prlimit --fsize=100"' '[ "$(cat fixed/h.h)" = "$(seq 1000)" ]' fixed/h.h
+  '[ $(cat fixed/h.h) = old ] && { [ -n "$W" ] || { seq 1000 > fixed/h.h && { prlimit --fsize=100 $TOOL fixed/h.h > /dev/null 2>&1; [ $? = 1 ]; } &&
+  [ "$(cat fixed/h.h)" = "$(seq 1000)" ]; }; }' fixed/h.h
 
 # Any other failure: "Can't write", the old header as it was, no temporary file.
 row SizeLimit all 1 "${write}h.h " "h.h: File too large" 'echo old > h.h && ulimit -f 0' '[ $(cat h.h) = old ] && only h.h' h.h

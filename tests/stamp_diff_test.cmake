@@ -1,7 +1,6 @@
-# The link stamp's compile against CMake's own (compile_commands.json) in COUNT projects drawn (SEED) with the
-# GENERATORS given, argument by argument and its folder, but for the stamp's header folder and forced header and
-# the precompiled headers' form. A target with SYSTEM folders is compared with a twin without, where CMake passes
-# them as -I in place. The stamps of GCC and Clang compile, so a sysroot that matters is seen to reach them.
+# The link stamp's compile against CMake's own (compile_commands.json) in COUNT projects drawn (SEED) with the GENERATORS given, argument by argument
+# and its folder, but for the stamp's header folder and forced header and the precompiled headers' form. A target with SYSTEM folders is compared with
+# a twin without, where CMake passes them as -I in place. The stamps of GCC and Clang compile, so a sysroot that matters is seen to reach them.
 cmake_minimum_required(VERSION 3.20)
 foreach(var SEED COUNT GENERATORS WORK_DIR VENTRIM_SOURCE_DIR)
   if("${${var}}" STREQUAL "")
@@ -197,8 +196,8 @@ foreach(i RANGE 1 ${COUNT})
     set(dir "${build}/c${i}/t${i}_ventrim/0/${config}")
     execute_process(COMMAND "${CMAKE_COMMAND}" -DVENTRIM_SETTINGS=${dir}/settings-${lang}.cmake -DVENTRIM_RSP=${dir}/stamp.rsp
       -P "${VENTRIM_SOURCE_DIR}/cmake/VentrimStampRsp.cmake" RESULT_VARIABLE rc ERROR_VARIABLE err)
-    # The stamp's command and folder as the build runs it, its response file read in; CMake's for the probe (or
-    # the unity source holding it), with the launcher it runs, which compile_commands.json omits.
+    # The stamp's command and folder as the build runs it, its response file read in; CMake's for the probe (or the unity source holding it), with the
+    # launcher it runs, which compile_commands.json omits.
     string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" rsp "${dir}/stamp.rsp")
     string(REGEX MATCH "cd ([^&\n]*[^ &\n]) && ([^&\n]*@${rsp}[^&\n]*)" stamp "${build_files}")
     set(stamp_dir "${CMAKE_MATCH_1}")
@@ -223,8 +222,8 @@ foreach(i RANGE 1 ${COUNT})
         separate_arguments(cmake UNIX_COMMAND "${cmake}")
       endif()
     endforeach()
-    # GCC and Clang compile the stamp, with a header in place of the one the tool would write (warnings aside: a
-    # drawn project may redefine a macro under -Werror).
+    # GCC and Clang compile the stamp, with a header in place of the one the tool would write (warnings aside: a drawn project may redefine a macro
+    # under -Werror).
     string(REGEX MATCH "-I[^;]*/h(/${config})?;-(include|FI);[^;]*/h(/${config})?/build_stamp.h;" header "${stamp}")
     if(header AND NOT compiler STREQUAL "cl")
       list(GET header 2 written)
@@ -234,9 +233,8 @@ foreach(i RANGE 1 ${COUNT})
         list(APPEND failures "c${i} ${config}: the stamp does not compile: ${output}")
       endif()
     endif()
-    # Apart: -I and -include of the header; the precompiled headers' form (the stamp's header, of the same text as
-    # CMake's); the object, dependency and debug information files, the source; the configuration a unity batch is
-    # told of, which the stamp, outside any batch, is not.
+    # Apart: -I and -include of the header; the precompiled headers' form (the stamp's header, of the same text as CMake's); the object, dependency
+    # and debug information files, the source; the configuration a unity batch is told of, which the stamp, outside any batch, is not.
     string(REPLACE "${header}" "" stamp "${stamp}")
     if(EXISTS "${dir}/stamp-pch.h")
       string(REGEX MATCH "(^|;)(/FI|-include;|-Xclang;)([^;]*/cmake_pch\\.h(xx)?)(;|$)" pch "${cmake}")
