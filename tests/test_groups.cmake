@@ -1,6 +1,5 @@
-# Optional groups of tests, on where this machine has what they need. Configure prints a line a group (on,
-# or off and what is missing) and keeps it in test_groups.txt for .ci/run; a group off is a disabled test
-# untested.<group>, so that ctest's summary lists it beside "100% tests passed".
+# Optional groups of tests, on where this machine has what they need. Configure prints a line a group (on, or off and what is missing) and keeps it in
+# test_groups.txt for .ci/run; a group off is a disabled test untested.<group>, so that ctest's summary lists it beside "100% tests passed".
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/test_groups.txt "")
 # test_group(GROUP MISSING [CHECK]): off, MISSING naming what to install, where the shell command CHECK
 # fails; without CHECK, off unless MISSING is empty ("by choice ...": a setting turned it off).

@@ -1,7 +1,6 @@
-# The one version number: a copy of the sources with another project() version
-# shows it in the banner, --version, the man page, the package, and the Windows
-# version record and manifest; both changelogs name this tree's version (CHANGELOG.md
-# may first hold an "## Unreleased" section, for changes not yet released).
+# The one version number: a copy of the sources with another project() version shows it in the banner, --version, the man page, the package, and the
+# Windows version record and manifest; both changelogs name this tree's version (CHANGELOG.md may first hold an "## Unreleased" section, for changes
+# not yet released).
 #   cmake -DSOURCE_DIR=<dir> -DWORK_DIR=<dir> -DVERSION=<x.y.z> [-DMINGW_TOOLCHAIN=<file>] -P version_test.cmake
 function(expect what text regex)
   if(NOT text MATCHES "${regex}")
