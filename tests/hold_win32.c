@@ -1,10 +1,8 @@
-/* For the Windows rows. hold PATH MILLISECONDS [shared] holds a file open as a
- * compiler, editor or virus scanner might: sharing nothing, or with "shared"
- * reading and writing but not deletion, or with "all" all three; prints "held", then "released". With
- * "temp" for MILLISECONDS, PATH (a name in the current folder) is held shared
- * until a temporary file .PATH.*.tmp appears beside it, then 100 ms more. hold
- * PIPE serves a one-instance named pipe as a log collector may: says "ready"
- * on standard error once it listens, and prints what its one client writes. */
+/* For the Windows rows. hold PATH MILLISECONDS [shared] holds a file open as a compiler, editor or virus scanner might:
+ * sharing nothing, or with "shared" reading and writing but not deletion, or with "all" all three; prints "held", then
+ * "released". With "temp" for MILLISECONDS, PATH (a name in the current folder) is held shared until a temporary file
+ * .PATH.*.tmp appears beside it, then 100 ms more. hold PIPE serves a one-instance named pipe as a log collector may: says
+ * "ready" on standard error once it listens, and prints what its one client writes. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
