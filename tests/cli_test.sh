@@ -58,9 +58,10 @@ standin() { mkdir -p bin && w=$(pwd | tr / '\\')\\bin && export WINEPATH="Z:$w" 
 # spy: bin/git writes who it runs as, its input and its whole environment to $T/as, then runs git.
 spy() { mkdir -p bin && printf '#!/bin/sh\ncase $* in *status*) { id -u; id -g; id -G; readlink /proc/self/fd/0; grep -E "^(Cap(Prm|Eff|Amb)|NoNewPrivs)" \
     /proc/self/status; tr "\\0" "\\n" < /proc/$$/environ | sort; } > "%s/as"; esac\nexec %s "$@"\n' "$T" "$(command -v git)" > bin/git && chmod 755 bin/git; }
-# stop SIGNAL NUMBER: a run stopped by SIGNAL while git runs ends as SIGNAL ends it, and git's child with it.
+# stop SIGNAL NUMBER: a run stopped by SIGNAL while git runs ends at once as SIGNAL ends it, and git's child with it.
 stop() { rm -f "$T/child" && { env --default-signal=$1 $TOOL --revision=. s.h > /dev/null 2>&1 & } && p=$! i=0 &&
-    until [ -s "$T/child" ] || [ $((i += 1)) = 500 ]; do sleep 0.01; done && kill -$1 $p; wait $p 2> /dev/null; [ $? = $((128 + $2)) ] && gone; }
+    until [ -s "$T/child" ] || [ $((i += 1)) = 500 ]; do sleep 0.01; done && kill -$1 $p; t=$(date +%s); wait $p 2> /dev/null
+  [ $? = $((128 + $2)) ] && [ $(($(date +%s) - t)) -le 2 ] && gone; }
 # gone: the child git's wrapper started has ended (or waits to be reaped), within a second.
 gone() { i=0 && while ps -o stat= -p $(cat "$T/child") | grep -q "^[^Z]"; do [ $((i += 1)) = 100 ] && return 1; sleep 0.01; done; }
 # hold SECONDS: a shared lock on fixed/h.h for SECONDS, its holder's pid in $T/holder.
