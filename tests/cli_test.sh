@@ -464,8 +464,8 @@ row HugeHeaderKeptWhenTheRewriteFails windows 1 "${write}h.h " "h.h: General fai
 row HeldWhenTheRenameComes windows 0 "$ok" - "HOLD=temp && $held" 'header h.h h.h && ! same h.h && only h.h' h.h
 row HeldSharingWritingByAnotherProcess windows 0 "$ok" - "HOLD='1800 shared' && $held" 'header h.h h.h && same h.h && only h.h && ! grep -q released "$T/held"' h.h
 # One killed while that rename waits (it is tried again for half a second) leaves no temporary file.
-row KilledWhileTheRenameWaitsLeavesNone windows 0 "$ok" - "HOLD='1500 shared' && $held" '{ $TOOL h.h > /dev/null & } && i=0 &&
-  until ls -A | grep -q "tmp$"; do [ $((i += 1)) = 300 ] && exit 1; sleep 0.01; done && sleep 0.2 && kill -9 $! && i=0 &&
+row KilledWhileTheRenameWaitsLeavesNone windows 0 "$ok" - "HOLD='4000 shared' && $held" '{ $TOOL h.h > /dev/null & } && i=0 &&
+  until ls -A | grep -q "tmp$"; do [ $((i += 1)) = 1000 ] && exit 1; sleep 0.01; done && sleep 0.2 && kill -9 $! && i=0 &&
   while ls -A | grep -q "tmp$"; do [ $((i += 1)) = 100 ] && exit 1; sleep 0.02; done; wait' ok.h
 
 # Standard output and error are reports: the header is written without them (an unread revision's cause is written after git ran).
