@@ -71,15 +71,13 @@ hold() { rm -f "$T/holder" && { flock -s fixed/h.h sh -c "echo \$\$ > \"$T/holde
 # server: the pid of Wine's server for TOOL's prefix, the one whose folder is in TOOL's TMPDIR (a run of the tool starts one).
 server() { $TOOL --version > /dev/null && w=${TOOL#*TMPDIR=} && for p in $(pgrep ^wineserver); do
   readlink /proc/$p/cwd | grep -q "^${w%% *}/" && echo $p && break; done; }
-# serverFull NAME: under Wine, whose server creates every file, the server finds no space for the temporary file of
-# NAME here (strace attached to it injects the fault, for at most 20 seconds; its pid in $T/strace, its trace $T/full).
+# serverFull NAME: Wine's server, which makes every file, finds no space for NAME's temporary file here (strace attached, 20 s at most).
 serverFull() { s=$(server) && f=$(printf '%s\n' $TOOL | sed -n 's/^WINEPREFIX=//p')/dosdevices/z:$(pwd)/.$1.ventrim.tmp && i=0 &&
   { timeout 20 strace -p "$s" -P "$f" -e trace=openat -e inject=openat:error=ENOSPC -o "$T/full" > /dev/null 2> "$T/attach" & } && echo $! > "$T/strace" &&
   until [ -s "$T/attach" ] || [ $((i += 1)) = 500 ]; do sleep 0.01; done && { grep -q attached "$T/attach" || { cat "$T/attach" >&2; false; }; }; }
-# race PATTERN STEP ARG...: a window made certain between two of the tool's looks at its header (the last
-# ARG): the tool ($AS $TOOL) runs on the ARGs, held by strace for a second at the first system call whose
-# trace matches PATTERN after one that named the header, while STEP runs; the tool's status is in $T/raced.
-# Fails closed: no such call, or one never reached or never held, fails the row (the window never opened).
+# race PATTERN STEP ARG...: a window made certain between two of the tool's looks at its header (the last ARG): the tool ($AS $TOOL) runs on the ARGs,
+# held by strace for a second at the first system call whose trace matches PATTERN after one that named the header, while STEP runs; the tool's status
+# is in $T/raced. Fails closed: no such call, or one never reached or never held, fails the row (the window never opened).
 race() { p=$1 s=$2 c=${1%%[!a-z0-9]*} && shift 2 && export ASAN_OPTIONS=detect_leaks=0 && eval "h=\${$#}" && h=${h##*/}
   strace -qq -o "$T/trace" -e trace=%file,%desc,$c $AS $TOOL "$@" > /dev/null 2>&1
   n=$(awk -v p="^$p" -v c="$c(" -v h="[\"/]$h\"" 'index($0, c) == 1 { k++ } $0 ~ p && seen { print k; exit } $0 ~ h && !/^execve/ { seen = 1 }' "$T/trace")
