@@ -233,9 +233,9 @@ row ReproducibleStampLeftAsItIs all 0 "$ok" - 'e=SOURCE_DATE_EPOCH && [ -z "$W" 
   'same h.h && [ $(stat -c %Y h.h) = 946684800 ] && header h.h h.h && grep -qx "#define USER_NAME \"\"" "$T/h" &&
   grep -qx "#define COMPILE_TIME_DATE_STR \"Tue Nov 14 22:13:20 2023\"" "$T/h" && grep -q "_INT 0x6553F100" h.h &&
   grep -q "GUID {0xB8,0x1C,0xD6,0xF0,0x91,0x19,0x1D,0xB1}" h.h' h.h
-# ... and when it is no time, standard error says so, with the value cut and escaped.
-row SourceDateEpochNotATime all 2 "$(printf '\nSOURCE_DATE_EPOCH="+1" is not a whole number of seconds from 0 to 253402300799')" "SOURCE_DATE_EPOCH=\"+1\"$notime" \
-  'echo old > h.h && export SOURCE_DATE_EPOCH=+1' '[ $(cat h.h) = old ] && rm h.h &&
+# ... and when it is no time, standard error says so, with the value cut and escaped (standard output shows a control byte as '?').
+row SourceDateEpochNotATime all 2 "$(printf '\nSOURCE_DATE_EPOCH="+1\\?" is not a whole number of seconds from 0 to 253402300799')" "SOURCE_DATE_EPOCH=\"+1\\\\011\"$notime" \
+  'echo old > h.h && export SOURCE_DATE_EPOCH="$(printf "+1\t")"' '[ $(cat h.h) = old ] && rm h.h &&
   SOURCE_DATE_EPOCH="$(printf "1\n%050d" 0)" wrong "SOURCE_DATE_EPOCH=\"1\\012$(printf %038d 0)...\"$notime" h.h' h.h
 
 # --revision: the commit checked out in DIR's work tree (in any subfolder, a worktree, detached, SHA-256), and whether tracked files
