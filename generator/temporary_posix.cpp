@@ -17,15 +17,21 @@ namespace {
 // The name cut at a character boundary so that the temporary's always fits.
 std::string dotted(const std::string& name) { return '.' + name.substr(0, characterCut(name, 200)) + '.'; }
 
-// A temporary name of its own for one run: dotted, salted, suffixed.
-std::string saltedName(const std::string& name) {
-    const auto salt = createUuid();
-    std::string temp = dotted(name);
-    for (std::size_t i = 12; i < 16; ++i) {
-        temp += "0123456789abcdef"[salt[i] >> 4];
-        temp += "0123456789abcdef"[salt[i] & 0xF];
+// Tries made(temp) with a temporary name of its own for one run (dotted,
+// salted, suffixed) in temp, another while the name is taken, 16 at most.
+template <typename Make>
+bool withSaltedName(const std::string& name, std::string& temp, Make made) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const auto salt = createUuid();
+        temp = dotted(name);
+        for (std::size_t i = 12; i < 16; ++i) {
+            temp += "0123456789abcdef"[salt[i] >> 4];
+            temp += "0123456789abcdef"[salt[i] & 0xF];
+        }
+        if (made(temp += ".tmp")) return true;
+        if (errno != EEXIST) break;
     }
-    return temp += ".tmp";
+    return false;
 }
 
 // Removes the file at temp when no process holds a lock on it: what a killed
@@ -45,12 +51,11 @@ bool sweep(int folder, const std::string& temp) {
 }  // namespace
 
 int createTemp(int folder, const std::string& name, mode_t mode, std::string& temp) {
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        temp = saltedName(name);
-        const int fd = openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
+    int fd = -1;
+    withSaltedName(name, temp, [&](const std::string& t) {
+        return (fd = openat(folder, t.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode)) >= 0;
+    });
+    return fd;
 }
 
 bool linkAs(int fd, int folder, const std::string& name) {
@@ -69,11 +74,7 @@ bool linkTemp(int fd, const Fd& old, int folder, const std::string& name, std::s
         if (linkAs(fd, folder, temp) || (errno == EEXIST && sweep(folder, temp) && linkAs(fd, folder, temp)))
             return true;
     }
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        temp = saltedName(name);
-        if (linkAs(fd, folder, temp)) return true;
-        if (errno != EEXIST) break;
-    }
+    if (withSaltedName(name, temp, [&](const std::string& t) { return linkAs(fd, folder, t); })) return true;
     temp.clear();
     return false;
 }
